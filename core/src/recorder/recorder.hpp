@@ -1,0 +1,76 @@
+#pragma once
+// The running recording: its sources, its files and its processor thread.
+// All operations run on the window's thread.
+
+#include <cstddef>
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/capture_backend.hpp"
+#include "error.hpp"
+#include "record_options.hpp"
+#include "recorder/recpart_writer.hpp"
+#include "recorder/session_locations.hpp"
+
+namespace kestrune {
+
+struct StopResult {
+    FileList files;  // every .recpart created, in creation order
+    std::optional<std::string> error;
+    std::size_t used_sources = 0;
+    std::size_t total_sources = 0;
+    std::filesystem::path output_dir;
+    bool created = false;  // set-up created the output directory
+    bool stems = false;
+};
+
+// What start needs from outside the engine. Only start uses the backend and
+// the locations; they need not outlive it.
+struct RecorderServices {
+    CaptureBackend& backend;
+    const SessionLocations& locations;
+    WriterConfig writer = {};
+};
+
+class Recorder {
+public:
+    // The only error is the output set-up's NoWritableDir; sources that fail
+    // to start become warnings.
+    [[nodiscard]] static Result<Recorder> start(const RecordOptions& options,
+                                                RecorderServices services);
+
+    Recorder(Recorder&&) noexcept;
+    Recorder& operator=(Recorder&&) noexcept;
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+    // A recorder dropped without stop still stops and finishes its files.
+    ~Recorder();
+
+    [[nodiscard]] std::optional<std::string> last_error() const;
+    [[nodiscard]] std::optional<std::size_t> source_index(const SourceSpec& spec) const;
+    void disable_source(const SourceSpec& spec);
+    [[nodiscard]] bool is_source_running(const SourceSpec& spec) const;
+    // Takes a source started while recording; returns an error text to show.
+    [[nodiscard]] std::optional<std::string> attach_source(
+        std::size_t index, std::expected<CaptureSource, std::string> result);
+    // Ends the recording; blocks until the processor has finished every file.
+    [[nodiscard]] StopResult stop() &&;
+
+    [[nodiscard]] const std::vector<std::string>& warnings() const;
+    [[nodiscard]] const std::filesystem::path& output_dir() const;
+    [[nodiscard]] const OutputFormat& output_format() const;
+    [[nodiscard]] std::size_t total_sources() const;
+    // The slot's buffer, for a source started while recording.
+    [[nodiscard]] std::shared_ptr<SampleBuffer> source_buffer(std::size_t index) const;
+
+private:
+    struct State;
+    explicit Recorder(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace kestrune
