@@ -1,6 +1,13 @@
-// Process entry. The console paths and the window path are filled in by the
-// entry's own module; until then the program only reports that it is a stub.
+// Process entry: the UTF-16 command line in, the exit code out. The decisions
+// live in the core's entry flow; this only supplies the Windows host.
 
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 1; }
+#include "cli/entry_flow.hpp"
+#include "main/command_line_args.hpp"
+#include "main/console_host.hpp"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    kestrune::win::ConsoleHost host;
+    return kestrune::run_entry(kestrune::win::command_line_args(::GetCommandLineW()), host);
+}
