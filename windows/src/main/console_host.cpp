@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "common/unique_handle.hpp"
 #include "common/wide.hpp"
@@ -22,8 +24,6 @@ bool usable(HANDLE h) {
     return ::GetFileType(h) != FILE_TYPE_UNKNOWN || ::GetLastError() == NO_ERROR;
 }
 
-// The C runtime's text mode would turn every line feed into CR LF in
-// redirected output; the texts are defined with bare line feeds.
 void binary_mode(std::FILE* stream) {
     const int fd = _fileno(stream);
     if (fd >= 0)
@@ -69,9 +69,12 @@ void write_to(DWORD which, std::string_view text) {
 
 }  // namespace
 
-void attach_parent_console() {
+void use_binary_std_streams() {
     binary_mode(stdout);
     binary_mode(stderr);
+}
+
+void attach_parent_console() {
     const bool out_ok = usable(::GetStdHandle(STD_OUTPUT_HANDLE));
     const bool err_ok = usable(::GetStdHandle(STD_ERROR_HANDLE));
     if (out_ok && err_ok)

@@ -6,6 +6,11 @@
 
 namespace kestrune::win {
 
+// Puts the C runtime's standard streams in binary mode: in text mode every line
+// feed would become CR LF in redirected output, and the texts are defined with
+// bare line feeds.
+void use_binary_std_streams();
+
 // Standard streams that are not redirected (no valid handle) are pointed at the
 // console of the parent process, if it has one; redirected ones are left
 // alone, and no console is ever created.

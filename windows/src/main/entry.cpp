@@ -8,6 +8,7 @@
 #include "main/console_host.hpp"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    kestrune::win::use_binary_std_streams();
     kestrune::win::ConsoleHost host;
     return kestrune::run_entry(kestrune::win::command_line_args(::GetCommandLineW()), host);
 }
