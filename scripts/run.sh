@@ -5,7 +5,14 @@
 # otherwise a private virtual display and sound server for the run.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$ROOT/scripts/build.sh" windows >/dev/null
+BUILD_LOG="$(mktemp /tmp/kestrune-run-build.XXXXXX)"
+if ! "$ROOT/scripts/build.sh" windows >"$BUILD_LOG" 2>&1; then
+    cat "$BUILD_LOG" >&2
+    rm -f "$BUILD_LOG"
+    echo "run.sh: the build failed" >&2
+    exit 1
+fi
+rm -f "$BUILD_LOG"
 
 export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
