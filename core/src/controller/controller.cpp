@@ -1,0 +1,263 @@
+#include "controller/controller.hpp"
+
+#include <utility>
+
+#include "cli/gui_startup.hpp"
+#include "controller/after_recording.hpp"
+#include "controller/window_layout.hpp"
+#include "quality_presets.hpp"
+#include "text/path_text.hpp"
+
+namespace kestrune {
+namespace {
+
+constexpr Control LOCKED_WHILE_RECORDING[] = {Control::Single, Control::StemsSilence,
+                                              Control::StemsInstructed, Control::Quality,
+                                              Control::AskSave};
+
+std::string join(const std::vector<std::string>& parts, const std::string& sep) {
+    std::string out;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            out += sep;
+        out += parts[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string duration_text(std::uint64_t elapsed) {
+    if (elapsed == 0)
+        return {};
+    const std::uint64_t minutes = (elapsed % 3600) / 60;
+    const std::uint64_t hours = elapsed / 3600;
+    if (hours == 0)
+        return "Duration: " + std::to_string(minutes) + "m";
+    return "Duration: " + std::to_string(hours) + "h " + std::to_string(minutes) + "m";
+}
+
+Control control_for(const SourceSpec& spec) {
+    switch (spec.kind) {
+        case SourceKind::DefaultMicrophone:
+            return Control::Mic;
+        case SourceKind::SystemAudio:
+            return Control::SystemAudio;
+        case SourceKind::InputDevice:
+        case SourceKind::LoopbackDevice:
+            break;
+    }
+    return Control::Devices;
+}
+
+Controller::Controller(WindowState& state, View& view, Dialogs& dialogs,
+                       ControllerServices services)
+    : state_(state), view_(view), dialogs_(dialogs), services_(std::move(services)) {}
+
+RecordOptions Controller::gather_options() const {
+    RecordOptions options;
+    options.loopback = view_.is_checked(Control::SystemAudio);
+    options.mic = view_.is_checked(Control::Mic);
+    if (view_.is_checked(Control::StemsSilence)) {
+        options.mode = RecordingMode::StemsSilence;
+    } else if (view_.is_checked(Control::StemsInstructed)) {
+        options.mode = RecordingMode::StemsInstructed;
+    } else {
+        options.mode = RecordingMode::SingleFile;
+    }
+    options.output_dir = path_from_utf8(view_.output_text());
+    const int selected = view_.quality_selection();
+    const auto rows = quality_presets();
+    options.format.reset();
+    if (selected >= 0 && static_cast<std::size_t>(selected) < rows.size()) {
+        options.format = rows[static_cast<std::size_t>(selected)].format;
+    }
+    const std::size_t n = std::min(state_.device_names.size(), state_.device_on.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (state_.device_on[i])
+            options.devices.push_back(state_.device_names[i]);
+    }
+    return options;
+}
+
+void Controller::toggle_recording() {
+    if (state_.recording) {
+        stop_recording();
+    } else {
+        start_recording(gather_options(), std::nullopt);
+    }
+}
+
+void Controller::start_recording(const RecordOptions& options,
+                                 std::optional<std::uint64_t> duration_secs) {
+    auto started = Recorder::start(
+        options, RecorderServices{services_.backend, services_.locations, services_.writer});
+    if (!started) {
+        const Error& error = started.error();
+        std::string message;
+        if (error.no_writable_dir) {
+            view_.set_status("Recording couldn't be started: no writeable output directory.");
+            message = error.text;
+        } else {
+            view_.set_status("Error: " + error.text);
+            message = "Recording couldn't be started:\n" + error.text;
+        }
+        view_.show_message(message, "Cannot start recording", MessageIcon::Error);
+        return;
+    }
+
+    const std::vector<std::string> warnings = started->warnings();
+    view_.set_status(warnings.empty() ? std::string("Recording...")
+                                      : "Recording (warning: " + join(warnings, "; ") + ")");
+    if (!same_path(started->output_dir(), options.output_dir)) {
+        view_.set_text(Control::Output, path_display(started->output_dir()));
+    }
+    view_.set_text(Control::StartStop, "&Stop Recording");
+    for (Control c : LOCKED_WHILE_RECORDING)
+        view_.set_enabled(c, false);
+
+    const auto now = services_.now();
+    state_.recording.emplace(std::move(*started));
+    state_.started_at = now;
+    state_.deadline.reset();
+    if (duration_secs)
+        state_.deadline = saturating_deadline(now, *duration_secs);
+    update_duration_label();
+
+    std::vector<std::string> shown;
+    for (const auto& w : warnings) {
+        if (!w.starts_with("Created output directory"))
+            shown.push_back(w);
+    }
+    if (!shown.empty()) {
+        view_.show_message("Recording is running, but:\n\n" + join(shown, "\n"),
+                           "Recording started with problems", MessageIcon::Warning);
+    }
+}
+
+void Controller::stop_recording() {
+    view_.set_text(Control::StartStop, "&Start Recording");
+    view_.set_text(Control::Duration, "");
+    for (Control c : LOCKED_WHILE_RECORDING)
+        view_.set_enabled(c, true);
+    state_.started_at.reset();
+    state_.deadline.reset();
+    if (!state_.recording)
+        return;
+    // Idle from here on: whatever the dialogs below dispatch sees no recording.
+    Recorder recording = std::move(*state_.recording);
+    state_.recording.reset();
+    const bool ask_where = view_.is_checked(Control::AskSave);
+    finish_recording(std::move(recording), ask_where, view_, dialogs_);
+}
+
+void Controller::on_tick() {
+    if (state_.recording && state_.recording->last_error()) {
+        stop_recording();
+        return;
+    }
+    if (state_.deadline && services_.now() >= *state_.deadline) {
+        stop_recording();
+        view_.post_close();
+        return;
+    }
+    update_duration_label();
+}
+
+void Controller::update_duration_label() {
+    if (!state_.started_at)
+        return;
+    const auto now = services_.now();
+    if (now < *state_.started_at)
+        return;
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::seconds>(now - *state_.started_at).count();
+    if (elapsed <= 0)
+        return;
+    view_.set_text(Control::Duration, duration_text(static_cast<std::uint64_t>(elapsed)));
+}
+
+void Controller::refresh_device_list() {
+    std::vector<std::string> names;
+    for (const auto& endpoint : services_.backend.list_render_endpoints()) {
+        names.push_back(std::string(LOOPBACK_PREFIX) + endpoint.friendly_name);
+    }
+    for (const auto& device : services_.backend.list_input_devices()) {
+        names.push_back(device.name);
+    }
+    std::vector<bool> on(names.size(), false);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::size_t old_n = std::min(state_.device_names.size(), state_.device_on.size());
+        for (std::size_t j = 0; j < old_n; ++j) {
+            if (state_.device_names[j] == names[i]) {
+                on[i] = state_.device_on[j];
+                break;
+            }
+        }
+    }
+    state_.device_names = std::move(names);
+    state_.device_on = std::move(on);
+    view_.list_clear();
+    for (std::size_t i = 0; i < state_.device_names.size(); ++i) {
+        view_.list_append(device_item_text(state_.device_names[i], state_.device_on[i]));
+    }
+}
+
+bool Controller::toggle_device_item() {
+    const auto selected = view_.list_selection();
+    const std::size_t n = std::min(state_.device_names.size(), state_.device_on.size());
+    if (!selected || *selected >= n)
+        return false;
+    const std::size_t i = *selected;
+    const bool on = !state_.device_on[i];
+    state_.device_on[i] = on;
+    const std::string name = state_.device_names[i];
+    view_.list_replace(i, device_item_text(name, on));
+    view_.list_select(i);
+    set_source_enabled(is_loopback_entry(name) ? SourceSpec::loopback_device(name)
+                                               : SourceSpec::input_device(name),
+                       on);
+    return true;
+}
+
+void Controller::set_source_enabled(const SourceSpec& spec, bool enabled) {
+    if (!state_.recording)
+        return;
+    Recorder& recording = *state_.recording;
+    const auto index = recording.source_index(spec);
+    if (!index)
+        return;
+    if (!enabled) {
+        recording.disable_source(spec);
+        return;
+    }
+    view_.set_enabled(control_for(spec), false);
+    if (recording.is_source_running(spec)) {
+        services_.starter.post_report(std::make_unique<SourceStartReport>(
+            SourceStartReport{spec, *index, std::unexpected(std::string(ALREADY_ACTIVE))}));
+    } else {
+        services_.starter.start_worker(spec, *index, recording.source_buffer(*index));
+    }
+}
+
+void Controller::on_source_report(std::unique_ptr<SourceStartReport> report) {
+    if (!report)
+        return;
+    const Control control = control_for(report->spec);
+    view_.set_enabled(control, true);
+    view_.set_focus(control);
+    std::optional<std::string> text;
+    if (state_.recording) {
+        text = state_.recording->attach_source(static_cast<std::size_t>(report->index),
+                                               std::move(report->result));
+    }
+    // A capture that arrives after the recording ended is stopped here.
+    report.reset();
+    if (text) {
+        view_.set_status("Source failed to start: " + *text);
+        view_.show_message("A source could not be started:\n" + *text, "Source failed to start",
+                           MessageIcon::Error);
+    }
+}
+
+}  // namespace kestrune
