@@ -1,0 +1,36 @@
+#pragma once
+// The main window: its class, its controls built from one table, scaling,
+// colours, focus and the routing of messages to the window logic.
+
+#include <windows.h>
+
+#include "error.hpp"
+
+namespace kestrune::win {
+
+inline constexpr const wchar_t* MAIN_WINDOW_CLASS = L"KestruneMain";
+inline constexpr UINT_PTR IDT_TICK = 1;
+
+inline constexpr int IDC_START = 101;
+inline constexpr int IDC_MIC = 102;
+inline constexpr int IDC_SYSTEM = 103;
+inline constexpr int IDC_DEVICES = 104;
+inline constexpr int IDC_OUTPUT = 105;
+inline constexpr int IDC_REPAIR = 106;
+inline constexpr int IDC_NORMALIZE = 107;
+inline constexpr int IDC_SINGLE = 108;
+inline constexpr int IDC_STEMS_SILENCE = 109;
+inline constexpr int IDC_STEMS_INSTRUCTED = 110;
+inline constexpr int IDC_QUALITY = 111;
+inline constexpr int IDC_ASK_SAVE = 112;
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Registers the window class; "Failed to register window class" on failure.
+[[nodiscard]] Result<void> register_main_window_class(HINSTANCE instance);
+
+// Creates the (hidden) main window from this thread's window slot, whose
+// initial configuration must be filled; "Failed to create window" on failure.
+[[nodiscard]] Result<HWND> create_main_window(HINSTANCE instance);
+
+}  // namespace kestrune::win
