@@ -3,8 +3,9 @@
 // fraction of a millisecond without changing the system-wide resolution; where
 // it is missing, the resolution is raised to 1 ms for the clock's lifetime.
 
-#include <mmsystem.h>
 #include <windows.h>
+
+#include <mmsystem.h>  // after windows.h, which it needs
 
 #include "common/unique_handle.hpp"
 #include "platform/cycle_clock.hpp"
