@@ -196,7 +196,10 @@ bool Processor::convert_taken() {
     for (std::size_t i = 0; i < sources_.size(); ++i) {
         Source& s = sources_[i];
         if (s.taken.empty()) {
-            if (s.enabled && s.backlog.empty())
+            // Less than a block left counts as idle too: otherwise a source
+            // that stops after a packet of odd length would hold the others
+            // back until it delivers again.
+            if (s.enabled && s.backlog.size() < s.block_len)
                 saturating_increment(s.idle_cycles);
             continue;
         }
