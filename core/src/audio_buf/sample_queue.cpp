@@ -1,0 +1,27 @@
+#include "sample_queue.hpp"
+
+namespace kestrune {
+
+void SampleQueue::append(std::span<const float> samples) {
+    // Reclaim the consumed front before growing, so a steady stream reuses the
+    // same storage instead of growing without bound.
+    if (head_ > 0 &&
+        (head_ >= data_.size() / 2 || data_.size() + samples.size() > data_.capacity())) {
+        data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+    }
+    data_.insert(data_.end(), samples.begin(), samples.end());
+}
+
+void SampleQueue::drop(std::size_t n) {
+    head_ += n;
+    if (head_ >= data_.size())
+        clear();
+}
+
+void SampleQueue::clear() {
+    data_.clear();
+    head_ = 0;
+}
+
+}  // namespace kestrune

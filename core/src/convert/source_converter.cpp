@@ -1,0 +1,63 @@
+#include "source_converter.hpp"
+
+#include "convert/channel_map.hpp"
+
+namespace kestrune {
+
+SourceConverter::SourceConverter(std::uint32_t native_rate, std::uint16_t native_channels,
+                                 std::uint32_t target_rate, std::uint16_t target_channels)
+    : native_rate_(native_rate),
+      native_channels_(native_channels),
+      target_rate_(target_rate),
+      target_channels_(target_channels) {}
+
+std::expected<void, std::string> SourceConverter::ensure_resampler() {
+    if (resampler_ || !resamples())
+        return {};
+    if (native_rate_ == 0)
+        return std::unexpected(std::string("source sample rate is zero"));
+    auto created = Resampler::create(native_rate_, target_rate_, native_channels_);
+    if (!created) {
+        return std::unexpected("resampler init failed (" + std::to_string(native_rate_) + "\u2192" +
+                               std::to_string(target_rate_) + " Hz, " +
+                               std::to_string(native_channels_) + "ch): " + created.error());
+    }
+    resampler_.emplace(std::move(*created));
+    return {};
+}
+
+std::expected<void, std::string> SourceConverter::convert(std::span<const float> chunk,
+                                                          std::vector<float>& out) {
+    if (!resamples()) {
+        map_channels(chunk, native_channels_, target_channels_, out);
+        return {};
+    }
+    if (native_rate_ == 0 || native_channels_ != 0) {
+        if (auto r = ensure_resampler(); !r)
+            return r;
+    }
+    if (native_channels_ == 0)
+        return {};
+    scratch_.clear();
+    if (auto r = resampler_->process(chunk, scratch_); !r)
+        return r;
+    map_channels(scratch_, native_channels_, target_channels_, out);
+    return {};
+}
+
+std::expected<void, std::string> SourceConverter::flush(std::vector<float>& out) {
+    if (!resampler_)
+        return {};
+    scratch_.clear();
+    if (auto r = resampler_->flush(scratch_); !r)
+        return r;
+    map_channels(scratch_, native_channels_, target_channels_, out);
+    return {};
+}
+
+void SourceConverter::drop_pending() {
+    if (resampler_)
+        resampler_->clear_pending();
+}
+
+}  // namespace kestrune

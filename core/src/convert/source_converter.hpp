@@ -1,0 +1,45 @@
+#pragma once
+// Brings one source's chunks from its native rate and channel count to its
+// target format: resampling first (only when the rates differ), then channel
+// mapping.
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "convert/resampler.hpp"
+
+namespace kestrune {
+
+class SourceConverter {
+public:
+    SourceConverter(std::uint32_t native_rate, std::uint16_t native_channels,
+                    std::uint32_t target_rate, std::uint16_t target_channels);
+
+    // Appends the converted samples to out. The resampler is created with the
+    // first chunk; its failure text is what ends the recording.
+    [[nodiscard]] std::expected<void, std::string> convert(std::span<const float> chunk,
+                                                           std::vector<float>& out);
+    // End of input: whatever the resampler still holds, converted.
+    [[nodiscard]] std::expected<void, std::string> flush(std::vector<float>& out);
+    // Forgets input that has not gone through the resampler yet.
+    void drop_pending();
+
+    [[nodiscard]] bool resamples() const { return native_rate_ != target_rate_; }
+
+private:
+    [[nodiscard]] std::expected<void, std::string> ensure_resampler();
+
+    std::uint32_t native_rate_;
+    std::uint16_t native_channels_;
+    std::uint32_t target_rate_;
+    std::uint16_t target_channels_;
+    std::optional<Resampler> resampler_;
+    std::vector<float> scratch_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "output_format.hpp"
+#include "recorder/recpart_writer.hpp"
+
+namespace kestrune {
+
+// One output of the processor: the mixed file, or one source's stem.
+struct OutputSlot {
+    // Names every file of the slot by its stem, even when unique_path gave the
+    // first file another name.
+    std::filesystem::path base_path;
+    OutputFormat format;
+    std::optional<RecpartWriter> writer;  // the file being written, if any
+    std::uint32_t segment = 1;            // instructed stems only
+    bool has_segment = false;
+};
+
+// The stem that names a slot's files ("source" when the base path has none).
+[[nodiscard]] std::filesystem::path slot_stem(const OutputSlot& slot);
+
+// Beside the base path: stem, "_" + segment unless it is 1, "_part" + part
+// unless it is 1, ".recpart".
+[[nodiscard]] std::filesystem::path segment_file_path(const OutputSlot& slot, std::uint32_t part);
+
+// The segment's name in instructions.txt: the stem, plus "_" + segment unless 1.
+[[nodiscard]] std::string instruction_name(const OutputSlot& slot);
+
+// The mixed file's next part: dir / stem + "_part" + part + ".recpart".
+[[nodiscard]] std::filesystem::path mix_part_path(const std::filesystem::path& dir,
+                                                  const OutputSlot& slot, std::uint32_t part);
+
+}  // namespace kestrune

@@ -1,0 +1,335 @@
+#include "recorder.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <tuple>
+
+#include "io/console.hpp"
+#include "processor/error_slot.hpp"
+#include "processor/processor.hpp"
+#include "processor/status_channel.hpp"
+#include "recorder/capture_list.hpp"
+#include "session/session.hpp"
+#include "session/session_names.hpp"
+
+namespace kestrune {
+namespace {
+
+constexpr OutputFormat FALLBACK_NATIVE_FORMAT{44100, 2, 16, false};
+
+struct SourceSlot {
+    SourceSpec spec;
+    std::shared_ptr<SampleBuffer> buffer;        // shared with the capture and the processor
+    std::shared_ptr<std::atomic<bool>> enabled;  // shared with the processor
+    OutputFormat native_format;
+};
+
+bool greater_format(const OutputFormat& a, const OutputFormat& b) {
+    return std::tuple(a.sample_rate, a.channels, a.is_float, a.bits_per_sample) >
+           std::tuple(b.sample_rate, b.channels, b.is_float, b.bits_per_sample);
+}
+
+std::uint64_t seconds_now() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+    return s > 0 ? static_cast<std::uint64_t>(s) : 0;
+}
+
+// What a failed start must not leave behind: files that never held audio.
+void remove_session_files(const Session& session, RecordingMode mode) {
+    std::error_code ec;
+    if (mode == RecordingMode::SingleFile) {
+        std::filesystem::remove(session.main_file, ec);
+    } else if (!session.outputs.empty()) {
+        std::filesystem::remove_all(session.outputs.front().base_path.parent_path(), ec);
+    }
+    if (session.created)
+        std::filesystem::remove(session.output_dir, ec);
+}
+
+}  // namespace
+
+struct Recorder::State {
+    std::optional<StatusReceiver> status;
+    std::vector<SourceSlot> slots;
+    std::filesystem::path output_dir;
+    std::vector<std::string> warnings;
+    std::shared_ptr<CaptureList> captures;
+    std::shared_ptr<std::atomic<bool>> stop;
+    std::shared_ptr<ErrorSlot> error_slot;
+    mutable std::mutex started_mutex;
+    std::set<std::size_t> started;
+    OutputFormat format;
+    bool created = false;
+    RecordingMode mode = RecordingMode::SingleFile;
+
+    std::size_t add_slot(SourceSpec spec, OutputFormat native) {
+        slots.push_back({std::move(spec), std::make_shared<SampleBuffer>(),
+                         std::make_shared<std::atomic<bool>>(false), native});
+        return slots.size() - 1;
+    }
+
+    // A failure becomes a warning; success makes the slot a running source.
+    void take_start(std::size_t index, StartResult result, const std::string& failure_prefix) {
+        SourceSlot& slot = slots[index];
+        if (!result) {
+            const std::string text = failure_prefix + result.error();
+            write_stderr_line(text);
+            warnings.push_back(text);
+            return;
+        }
+        slot.native_format = result->native_format;
+        slot.enabled->exchange(true);
+        {
+            std::lock_guard lock(captures->mutex);
+            captures->entries.push_back({slot.spec, std::move(result->capture), nullptr});
+        }
+        std::lock_guard lock(started_mutex);
+        started.insert(index);
+    }
+
+    void release_captures() {
+        std::vector<CaptureSource> stopping;
+        {
+            std::lock_guard lock(captures->mutex);
+            stopping.swap(captures->entries);
+        }
+        stopping.clear();
+    }
+};
+
+Recorder::Recorder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Recorder::Recorder(Recorder&&) noexcept = default;
+Recorder& Recorder::operator=(Recorder&& other) noexcept {
+    if (this != &other) {
+        if (state_)
+            (void)std::move(*this).stop();
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+Recorder::~Recorder() {
+    if (state_)
+        (void)std::move(*this).stop();
+}
+
+Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices services) {
+    CaptureBackend& backend = services.backend;
+    auto st = std::make_unique<State>();
+    st->captures = std::make_shared<CaptureList>();
+    st->stop = std::make_shared<std::atomic<bool>>(false);
+    st->error_slot = std::make_shared<ErrorSlot>();
+    st->mode = options.mode;
+
+    {
+        auto probed = backend.probe_loopback_format(std::nullopt);
+        const std::size_t i =
+            st->add_slot(SourceSpec::system_audio(), probed ? *probed : FALLBACK_NATIVE_FORMAT);
+        if (options.loopback) {
+            st->take_start(i, backend.start_loopback(std::nullopt, st->slots[i].buffer),
+                           "System audio (loopback) failed to start: ");
+        }
+    }
+    if (const std::optional<std::string> mic = backend.default_input_name()) {
+        const std::size_t i =
+            st->add_slot(SourceSpec::default_microphone(),
+                         backend.probe_input_format(*mic).value_or(FALLBACK_NATIVE_FORMAT));
+        if (options.mic) {
+            st->take_start(i, backend.start_default_input(st->slots[i].buffer),
+                           "Microphone failed to start: ");
+        }
+    }
+    const auto wanted = [&options](const std::string& name) {
+        return std::find(options.devices.begin(), options.devices.end(), name) !=
+               options.devices.end();
+    };
+    if (std::any_of(options.devices.begin(), options.devices.end(),
+                    [](const std::string& e) { return !is_loopback_entry(e); })) {
+        for (const InputDeviceEntry& device : backend.list_input_devices()) {
+            const std::size_t i = st->add_slot(
+                SourceSpec::input_device(device.name),
+                backend.probe_input_format(device.name).value_or(FALLBACK_NATIVE_FORMAT));
+            if (wanted(device.name)) {
+                st->take_start(i, backend.start_named_input(device.name, st->slots[i].buffer),
+                               "Input \"" + device.name + "\" failed to start: ");
+            }
+        }
+    }
+    if (std::any_of(options.devices.begin(), options.devices.end(),
+                    [](const std::string& e) { return is_loopback_entry(e); })) {
+        for (const RenderEndpointEntry& endpoint : backend.list_render_endpoints()) {
+            const std::string name = std::string(LOOPBACK_PREFIX) + endpoint.friendly_name;
+            auto probed = backend.probe_loopback_format(endpoint.id);
+            const std::size_t i = st->add_slot(SourceSpec::loopback_device(name),
+                                               probed ? *probed : FALLBACK_NATIVE_FORMAT);
+            if (wanted(name)) {
+                st->take_start(i, backend.start_loopback(endpoint.id, st->slots[i].buffer),
+                               "Loopback \"" + endpoint.friendly_name + "\" failed to start: ");
+            }
+        }
+    }
+
+    if (options.format) {
+        st->format = *options.format;
+    } else {
+        st->format = st->slots.front().native_format;
+        for (const SourceSlot& slot : st->slots)
+            if (greater_format(slot.native_format, st->format))
+                st->format = slot.native_format;
+    }
+    if (st->format.is_float)
+        st->format.bits_per_sample = 32;
+
+    SessionRequest request;
+    request.requested_dir = options.output_dir;
+    request.mode = options.mode;
+    request.timestamp = session_timestamp(seconds_now());
+    for (const SourceSlot& slot : st->slots) {
+        request.labels.push_back(stem_label(slot.spec));
+        request.formats.push_back(st->format);
+        request.enabled.push_back(slot.enabled->load());
+    }
+    Result<Session> session = setup_session(request, services.locations, services.writer);
+    if (!session) {
+        st->release_captures();
+        return std::unexpected(std::move(session.error()));
+    }
+    if (session->warning)
+        st->warnings.insert(st->warnings.begin(), *session->warning);
+    st->output_dir = session->output_dir;
+    st->created = session->created;
+
+    auto [sender, receiver] = make_status_channel();
+    st->status.emplace(std::move(receiver));
+    ProcessorSetup setup;
+    setup.status = std::move(sender);
+    for (const SourceSlot& slot : st->slots) {
+        setup.inputs.push_back({slot.buffer, slot.enabled, slot.native_format.sample_rate,
+                                slot.native_format.channels});
+        setup.targets.push_back(st->format);
+    }
+    // Kept for cleaning up should the thread not start; the writers move on.
+    Session leftovers;
+    leftovers.main_file = session->main_file;
+    leftovers.output_dir = session->output_dir;
+    leftovers.created = session->created;
+    for (const OutputSlot& slot : session->outputs)
+        leftovers.outputs.push_back({slot.base_path, slot.format, std::nullopt, 1, false});
+
+    setup.outputs = std::move(session->outputs);
+    setup.files = std::move(session->files);
+    setup.session_dir = session->output_dir;
+    setup.instructions = std::move(session->instructions);
+    setup.stop = st->stop;
+    setup.captures = st->captures;
+    setup.error_slot = st->error_slot;
+    setup.mix_divisor = std::max<std::uint64_t>(st->slots.size(), 1);
+    setup.mode = options.mode;
+    setup.writer = services.writer;
+    if (Result<void> started = start_processor_thread(std::move(setup)); !started) {
+        st->release_captures();
+        remove_session_files(leftovers, options.mode);
+        return std::unexpected(std::move(started.error()));
+    }
+    return Recorder(std::move(st));
+}
+
+std::optional<std::string> Recorder::last_error() const {
+    return state_->error_slot->get();
+}
+
+std::optional<std::size_t> Recorder::source_index(const SourceSpec& spec) const {
+    for (std::size_t i = 0; i < state_->slots.size(); ++i)
+        if (state_->slots[i].spec == spec)
+            return i;
+    return std::nullopt;
+}
+
+void Recorder::disable_source(const SourceSpec& spec) {
+    const std::optional<std::size_t> index = source_index(spec);
+    if (!index)
+        return;
+    state_->slots[*index].enabled->exchange(false);
+    // The capture is stopped while the lock is held, so nobody sees it listed
+    // once it is gone.
+    std::lock_guard lock(state_->captures->mutex);
+    auto& entries = state_->captures->entries;
+    const auto it = std::find_if(entries.begin(), entries.end(),
+                                 [&spec](const CaptureSource& c) { return c.spec == spec; });
+    if (it != entries.end())
+        entries.erase(it);
+}
+
+bool Recorder::is_source_running(const SourceSpec& spec) const {
+    std::lock_guard lock(state_->captures->mutex);
+    const auto& entries = state_->captures->entries;
+    return std::any_of(entries.begin(), entries.end(),
+                       [&spec](const CaptureSource& c) { return c.spec == spec; });
+}
+
+std::optional<std::string> Recorder::attach_source(
+    std::size_t index, std::expected<CaptureSource, std::string> result) {
+    if (!result) {
+        if (result.error() == "already active")
+            return std::nullopt;
+        return result.error();
+    }
+    if (index < state_->slots.size())
+        state_->slots[index].enabled->exchange(true);
+    {
+        std::lock_guard lock(state_->captures->mutex);
+        state_->captures->entries.push_back(std::move(*result));
+    }
+    std::lock_guard lock(state_->started_mutex);
+    state_->started.insert(index);
+    return std::nullopt;
+}
+
+StopResult Recorder::stop() && {
+    std::unique_ptr<State> st = std::move(state_);
+    StopResult result;
+    {
+        std::lock_guard lock(st->started_mutex);
+        result.used_sources = st->started.size();
+    }
+    result.total_sources = st->slots.size();
+    result.output_dir = st->output_dir;
+    result.created = st->created;
+    result.stems = is_stems(st->mode);
+    result.error = st->error_slot->get();
+    // The processor holds the other reference and drains what the captures
+    // delivered before it lets them go.
+    st->captures.reset();
+    st->stop->exchange(true);
+    std::optional<FileList> files = st->status->receive();
+    if (files) {
+        result.files = std::move(*files);
+    } else if (!result.error) {
+        result.error = "processor thread stopped without reporting status";
+    }
+    return result;
+}
+
+const std::vector<std::string>& Recorder::warnings() const {
+    return state_->warnings;
+}
+const std::filesystem::path& Recorder::output_dir() const {
+    return state_->output_dir;
+}
+const OutputFormat& Recorder::output_format() const {
+    return state_->format;
+}
+std::size_t Recorder::total_sources() const {
+    return state_->slots.size();
+}
+
+std::shared_ptr<SampleBuffer> Recorder::source_buffer(std::size_t index) const {
+    if (index >= state_->slots.size())
+        return nullptr;
+    return state_->slots[index].buffer;
+}
+
+}  // namespace kestrune

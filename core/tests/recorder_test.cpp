@@ -1,0 +1,381 @@
+// The real Recorder and processor thread, fed by the fake backend's capture
+// threads in real time; every check reads the files on disk.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <numbers>
+#include <sstream>
+#include <thread>
+
+#include "recorder/recorder.hpp"
+#include "support/bytes.hpp"
+#include "support/fake_backend.hpp"
+#include "support/faulty_file.hpp"
+#include "support/recpart_reader.hpp"
+#include "support/temp_dir.hpp"
+
+namespace kestrune {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr OutputFormat FLOAT_STEREO{48000, 2, 32, true};
+
+struct RecorderTest : ::testing::Test {
+    test::TempDir dir;
+    test::FakeBackend backend;
+    test::FakeLocations locations;
+    WriterConfig writer;
+
+    RecordOptions options(RecordingMode mode = RecordingMode::SingleFile) const {
+        RecordOptions o;
+        o.output_dir = dir / "out";
+        o.mode = mode;
+        return o;
+    }
+    Result<Recorder> try_start(const RecordOptions& o) {
+        return Recorder::start(o, RecorderServices{backend, locations, writer});
+    }
+    Recorder start(const RecordOptions& o) {
+        Result<Recorder> r = try_start(o);
+        EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().text);
+        return std::move(*r);
+    }
+    // Starts a source the way the window's worker does, and attaches it.
+    void switch_on(Recorder& rec, const SourceSpec& spec) {
+        const std::size_t index = rec.source_index(spec).value();
+        StartResult started = spec.kind == SourceKind::SystemAudio
+                                  ? backend.start_loopback(std::nullopt, rec.source_buffer(index))
+                                  : backend.start_default_input(rec.source_buffer(index));
+        ASSERT_TRUE(started.has_value());
+        EXPECT_FALSE(
+            rec.attach_source(index, CaptureSource{spec, std::move(started->capture), nullptr}));
+    }
+};
+
+// Amplitude of the frequency in one channel, by a single DFT bin.
+double amplitude_at(const std::vector<float>& interleaved, std::uint16_t channels,
+                    std::uint32_t rate, double frequency) {
+    double re = 0, im = 0;
+    const std::size_t frames = interleaved.size() / channels;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const double w = 2.0 * std::numbers::pi * frequency * static_cast<double>(f) / rate;
+        re += interleaved[f * channels] * std::cos(w);
+        im += interleaved[f * channels] * std::sin(w);
+    }
+    return 2.0 * std::hypot(re, im) / static_cast<double>(frames);
+}
+
+TEST_F(RecorderTest, MixesAtOneOverTheSlotCountAndClamps) {
+    // Two slots (system audio and an idle microphone): system audio at half.
+    for (const float level : {0.8f, 3.0f}) {
+        SCOPED_TRACE(level);
+        test::TempDir out;
+        backend.loopback.level = level;
+        RecordOptions o = options();
+        o.output_dir = out.path();
+        Recorder rec = start(o);
+        std::this_thread::sleep_for(200ms);
+        const StopResult result = std::move(rec).stop();
+        ASSERT_EQ(result.files.size(), 1u);
+        const test::RecpartData d = test::read_recpart(result.files[0]);
+        ASSERT_GT(d.frames(), 4800u);
+        float peak = 0;
+        for (std::size_t f = 0; f < d.frames(); ++f) {
+            const float want =
+                std::clamp(0.5f * test::fake_sample(backend.loopback, f), -1.0f, 1.0f);
+            ASSERT_NEAR(d.samples[2 * f], want, 1e-6) << f;
+            peak = std::max(peak, std::fabs(d.samples[2 * f]));
+        }
+        EXPECT_FLOAT_EQ(peak, level > 2 ? 1.0f : 0.4f);
+    }
+}
+
+TEST_F(RecorderTest, QuietSourceIsGivenUpAndTheMixRunsOn) {
+    backend.microphone = test::fake_device(FLOAT_STEREO);
+    backend.microphone.quiet = true;
+    RecordOptions o = options();
+    o.mic = true;
+    Recorder rec = start(o);
+    std::this_thread::sleep_for(500ms);
+    const StopResult result = std::move(rec).stop();
+    EXPECT_EQ(result.used_sources, 2u);
+    const test::RecpartData d = test::read_recpart(result.files.at(0));
+    // All that system audio delivered is written, at half level.
+    EXPECT_GT(d.frames(), 48000u * 4 / 10);
+    EXPECT_NEAR(amplitude_at(d.samples, 2, 48000, 440.0), 0.25, 0.01);
+}
+
+TEST_F(RecorderTest, ChoosesTheGreatestNativeFormat) {
+    struct Case {
+        OutputFormat loopback, mic;
+        std::optional<OutputFormat> fixed;
+        OutputFormat expected;
+    };
+    const Case cases[] = {
+        {{48000, 2, 32, true}, {44100, 1, 16, false}, {}, {48000, 2, 32, true}},
+        {{44100, 2, 16, false}, {96000, 1, 24, false}, {}, {96000, 1, 24, false}},
+        {{48000, 2, 16, false}, {48000, 6, 16, false}, {}, {48000, 6, 16, false}},
+        {{48000, 2, 24, false}, {48000, 2, 16, true}, {}, {48000, 2, 32, true}},
+        {{48000, 2, 16, false}, {48000, 2, 24, false}, {}, {48000, 2, 24, false}},
+        {{48000, 2, 32, true},
+         {44100, 1, 16, false},
+         OutputFormat{44100, 2, 16, false},
+         {44100, 2, 16, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected.sample_rate * 100 + c.expected.channels);
+        test::TempDir out;
+        backend.loopback = test::fake_device(c.loopback);
+        backend.microphone = test::fake_device(c.mic);
+        RecordOptions o = options();
+        o.output_dir = out.path();
+        o.loopback = false;  // not running: the probed formats count all the same
+        o.mic = true;
+        o.format = c.fixed;
+        Recorder rec = start(o);
+        EXPECT_EQ(rec.output_format(), c.expected);
+        const StopResult result = std::move(rec).stop();
+        EXPECT_EQ(test::read_recpart(result.files.at(0)).format, c.expected);
+    }
+}
+
+TEST_F(RecorderTest, SlotsAndStartWarnings) {
+    backend.loopback.fail_start = "Activate: 0x88890004";
+    backend.inputs = {{"Line In", test::fake_device(FLOAT_STEREO)},
+                      {"USB Mic", test::fake_device(FLOAT_STEREO)}};
+    backend.inputs[1].device.fail_start = "unplugged";
+    backend.renders = {{"Headphones", "{id-1}", test::fake_device(FLOAT_STEREO)}};
+    backend.renders[0].device.fail_start = "GetMixFormat: 0x88890004";
+
+    RecordOptions o = options();
+    o.devices = {"USB Mic", "Line In", "No Such Device"};
+    {
+        Recorder rec = start(o);
+        EXPECT_EQ(rec.total_sources(), 4u) << "no loopback entry: no loopback-device slots";
+        EXPECT_EQ(rec.source_index(SourceSpec::input_device("USB Mic")), 3u);
+        EXPECT_TRUE(rec.is_source_running(SourceSpec::input_device("Line In")));
+        EXPECT_FALSE(rec.is_source_running(SourceSpec::system_audio()));
+        EXPECT_EQ(rec.warnings(),
+                  (std::vector<std::string>{
+                      "Created output directory " + (dir / "out").string(),
+                      "System audio (loopback) failed to start: Activate: 0x88890004",
+                      "Input \"USB Mic\" failed to start: unplugged"}));
+        const StopResult result = std::move(rec).stop();
+        EXPECT_EQ(result.used_sources, 1u);
+        EXPECT_TRUE(result.created);
+    }
+    o.devices = {"[Loopback] Headphones"};
+    Recorder rec = start(o);
+    EXPECT_EQ(rec.total_sources(), 3u) << "system audio, microphone, Headphones";
+    EXPECT_EQ(rec.warnings().back(),
+              "Loopback \"Headphones\" failed to start: GetMixFormat: 0x88890004");
+    (void)std::move(rec).stop();
+    EXPECT_EQ(backend.running(), 0);
+
+    backend.default_input.reset();
+    o.mic = true;
+    Recorder no_mic = start(o);
+    EXPECT_EQ(no_mic.total_sources(), 2u) << "no default input: no microphone slot, no warning";
+    EXPECT_EQ(no_mic.warnings().size(), 2u);
+}
+
+TEST_F(RecorderTest, SwitchingAndAttachingSources) {
+    RecordOptions o = options();
+    Recorder rec = start(o);
+    const SourceSpec mic = SourceSpec::default_microphone();
+    rec.disable_source(mic);  // not running: only its flag
+    EXPECT_FALSE(rec.is_source_running(mic));
+    EXPECT_EQ(rec.attach_source(1, std::unexpected(std::string("already active"))), std::nullopt);
+    EXPECT_EQ(rec.attach_source(1, std::unexpected(std::string("Failed to start mic: gone"))),
+              "Failed to start mic: gone");
+    switch_on(rec, mic);
+    EXPECT_TRUE(rec.is_source_running(mic));
+    EXPECT_EQ(backend.running(), 2);
+    rec.disable_source(mic);
+    EXPECT_FALSE(rec.is_source_running(mic));
+    EXPECT_EQ(backend.running(), 1) << "switching off stops the capture";
+    switch_on(rec, mic);  // the same slot again counts once
+    const StopResult result = std::move(rec).stop();
+    EXPECT_EQ(result.used_sources, 2u);
+    EXPECT_FALSE(result.error);
+}
+
+TEST_F(RecorderTest, SingleFileKeepsGrowingWhileEverySourceIsOff) {
+    Recorder rec = start(options());
+    std::this_thread::sleep_for(100ms);
+    rec.disable_source(SourceSpec::system_audio());
+    const auto off = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(300ms);
+    switch_on(rec, SourceSpec::system_audio());
+    const double off_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - off).count();
+    std::this_thread::sleep_for(100ms);
+    const StopResult result = std::move(rec).stop();
+    const test::RecpartData d = test::read_recpart(result.files.at(0));
+    // Silence for the time off, within a few blocks; audio around it.
+    std::size_t zeros = 0;
+    for (std::size_t f = 0; f < d.frames(); ++f)
+        zeros += d.samples[2 * f] == 0.0f;
+    EXPECT_NEAR(static_cast<double>(zeros), off_seconds * 48000, 4 * 240.0);
+}
+
+TEST_F(RecorderTest, SilencedStemsStayAligned) {
+    backend.microphone.frequency = 1000;
+    RecordOptions o = options(RecordingMode::StemsSilence);
+    o.mic = true;
+    Recorder rec = start(o);
+    std::this_thread::sleep_for(150ms);
+    rec.disable_source(SourceSpec::default_microphone());
+    std::this_thread::sleep_for(400ms);
+    switch_on(rec, SourceSpec::default_microphone());
+    std::this_thread::sleep_for(150ms);
+    rec.disable_source(SourceSpec::system_audio());
+    std::this_thread::sleep_for(200ms);
+    const StopResult result = std::move(rec).stop();
+    EXPECT_TRUE(result.stems);
+    ASSERT_EQ(result.files.size(), 2u);
+    EXPECT_EQ(result.files[0].filename(), "loopback.recpart");
+    EXPECT_EQ(result.files[1].filename(), "mic.recpart");
+    const test::RecpartData loop = test::read_recpart(result.files[0]);
+    const test::RecpartData mic = test::read_recpart(result.files[1]);
+    EXPECT_GT(loop.frames(), 48000u * 8 / 10);
+    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 4 * 240.0);
+}
+
+TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
+    RecordOptions o = options(RecordingMode::StemsInstructed);
+    Recorder rec = start(o);
+    const SourceSpec mic = SourceSpec::default_microphone();
+    std::this_thread::sleep_for(200ms);
+    switch_on(rec, mic);
+    std::this_thread::sleep_for(150ms);
+    rec.disable_source(mic);
+    std::this_thread::sleep_for(100ms);
+    switch_on(rec, mic);
+    std::this_thread::sleep_for(100ms);
+    const StopResult result = std::move(rec).stop();
+    ASSERT_EQ(result.files.size(), 3u);
+    const std::filesystem::path folder = result.files[0].parent_path();
+    EXPECT_EQ(result.files[0].filename(), "loopback.recpart");
+    EXPECT_EQ(result.files[1].filename(), "mic.recpart");
+    EXPECT_EQ(result.files[2].filename(), "mic_2.recpart");
+    EXPECT_EQ(folder.parent_path(), dir / "out");
+    EXPECT_EQ(folder.filename().string().rfind("recording_", 0), 0u);
+
+    const auto bytes = test::read_bytes(folder / "instructions.txt");
+    const std::string text(bytes.begin(), bytes.end());
+    const std::size_t lines = text.find("# sample_offset file\n");
+    ASSERT_NE(lines, std::string::npos);
+    std::istringstream in(text.substr(lines + 21));
+    std::uint64_t first = 1, second = 0, third = 0;
+    std::string a, b, c;
+    in >> first >> a >> second >> b >> third >> c;
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(a, "loopback");
+    EXPECT_EQ(b, "mic");
+    EXPECT_EQ(c, "mic_2");
+    // Offsets on the 48 kHz timeline, where the switches happened.
+    EXPECT_NEAR(static_cast<double>(second), 0.2 * 48000, 0.05 * 48000);
+    EXPECT_NEAR(static_cast<double>(third), 0.45 * 48000, 0.05 * 48000);
+}
+
+TEST_F(RecorderTest, ResampledToneKeepsItsFrequencyAndLevel) {
+    // A 1 kHz tone at 0.5 from a 44.1 kHz mono microphone, recorded alone as
+    // a 48 kHz stereo stem.
+    backend.microphone = test::fake_device({44100, 1, 16, false});
+    backend.microphone.frequency = 1000;
+    RecordOptions o = options(RecordingMode::StemsSilence);
+    o.loopback = false;
+    o.mic = true;
+    Recorder rec = start(o);
+    std::this_thread::sleep_for(500ms);
+    const StopResult result = std::move(rec).stop();
+    const test::RecpartData d = test::read_recpart(result.files.at(1));
+    ASSERT_EQ(d.format, FLOAT_STEREO);
+    ASSERT_GT(d.frames(), 20000u);
+    const std::vector<float> middle(d.samples.begin() + 4800, d.samples.end() - 4800);
+    EXPECT_NEAR(amplitude_at(middle, 2, 48000, 1000.0), 0.5, 0.005);
+    EXPECT_LT(amplitude_at(middle, 2, 48000, 1088.0), 0.005);  // not 1000 x 48000/44100
+    std::size_t crossings = 0;
+    for (std::size_t f = 1; f < middle.size() / 2; ++f)
+        crossings += (middle[2 * f - 2] < 0) != (middle[2 * f] < 0);
+    const double seconds = static_cast<double>(middle.size() / 2) / 48000;
+    EXPECT_NEAR(crossings / (2 * seconds), 1000.0, 5.0);
+    for (std::size_t f = 0; f < middle.size() / 2; ++f)
+        ASSERT_EQ(middle[2 * f], middle[2 * f + 1]);
+}
+
+TEST_F(RecorderTest, FallbackDirectoriesAndNoWritableDir) {
+    // A regular file where a directory should be makes any path below it
+    // unusable, for root too.
+    test::write_bytes(dir / "blocker", {1});
+    locations.working = dir / "wd";
+    std::filesystem::create_directory(dir / "wd");
+    RecordOptions o = options();
+    o.output_dir = dir / "blocker" / "out";
+    {
+        Recorder rec = start(o);
+        EXPECT_EQ(rec.output_dir(), dir / "wd");
+        ASSERT_FALSE(rec.warnings().empty());
+        EXPECT_EQ(rec.warnings()[0].rfind("Could not write to " + o.output_dir.string() +
+                                              "; recording in " + (dir / "wd").string() +
+                                              " instead: Not a directory",
+                                          0),
+                  0u)
+            << rec.warnings()[0];
+        const StopResult result = std::move(rec).stop();
+        EXPECT_FALSE(result.created);
+        EXPECT_EQ(result.files.at(0).parent_path(), dir / "wd");
+    }
+    backend.loopback.fail_start.reset();
+    locations.working = dir / "blocker" / "wd";
+    locations.program = dir / "blocker" / "bin" / "kestrune.exe";
+    locations.documents.reset();
+    Result<Recorder> failed = try_start(o);
+    ASSERT_FALSE(failed.has_value());
+    ASSERT_TRUE(failed.error().no_writable_dir.has_value());
+    const auto& tried = failed.error().no_writable_dir->tried;
+    ASSERT_EQ(tried.size(), 4u);
+    EXPECT_EQ(tried[2].directory, dir / "blocker" / "bin" / "kestrune");
+    EXPECT_EQ(tried[3].directory, dir / "blocker" / "bin");
+    EXPECT_NE(failed.error().text.find("\n\nTried:\n" + o.output_dir.string() + ": "),
+              std::string::npos);
+    EXPECT_EQ(backend.running(), 0) << "the started capture is stopped again";
+}
+
+TEST_F(RecorderTest, WriteErrorMidRecordingKeepsTheFiles) {
+    writer.open = test::faulty_opener({.fail_after_bytes = 200'000, .max_chunk = SIZE_MAX});
+    Recorder rec = start(options());
+    std::optional<std::string> seen;
+    for (int i = 0; i < 200 && !seen; ++i) {
+        std::this_thread::sleep_for(10ms);
+        seen = rec.last_error();
+    }
+    EXPECT_EQ(seen, "injected write failure");
+    EXPECT_EQ(backend.running(), 1) << "captures run until stop";
+    const StopResult result = std::move(rec).stop();
+    EXPECT_EQ(result.error, "injected write failure");
+    ASSERT_EQ(result.files.size(), 1u);
+    // Everything the failing file took is still there for repair.
+    EXPECT_EQ(std::filesystem::file_size(result.files[0]), 200'000u);
+    EXPECT_EQ(backend.running(), 0);
+}
+
+TEST_F(RecorderTest, FullPartsRollOverIntoNumberedFiles) {
+    writer.part_limit = 48000 * 8 / 10;  // a part per 100 ms of float stereo
+    Recorder rec = start(options());
+    std::this_thread::sleep_for(350ms);
+    const StopResult result = std::move(rec).stop();
+    ASSERT_GE(result.files.size(), 3u);
+    const std::string stem = result.files[0].stem().string();
+    for (std::size_t i = 1; i < result.files.size(); ++i)
+        EXPECT_EQ(result.files[i].filename(), stem + "_part" + std::to_string(i + 1) + ".recpart");
+    for (std::size_t i = 0; i + 1 < result.files.size(); ++i)
+        EXPECT_GE(test::read_recpart(result.files[i]).samples.size() * 4, writer.part_limit);
+}
+
+}  // namespace
+}  // namespace kestrune
