@@ -257,7 +257,7 @@ TEST(FinishRecording, StemsFolderChoicesThatMoveNothing) {
         StemsSession s;
         FakeView view;
         FakeDialogs dialogs;
-        dialogs.folder_answer = std::optional<fs::path>(s.session / ".");
+        dialogs.folder_answer = std::optional<fs::path>(s.session);
         finish_stopped(s.result(true), true, view, dialogs);
         EXPECT_EQ(view.text(Control::Status),
                   "Saved 2 stems: " + path_display(s.session / "loopback.wav"));
