@@ -37,6 +37,10 @@ std::string mic_lost_line(std::string_view error) {
     return "Mic stream error: device lost: " + std::string(error);
 }
 
+std::string keep_alive_failed_line(std::string_view error) {
+    return "Loopback keep-alive stream failed: " + std::string(error);
+}
+
 std::string unsupported_format_line(std::string_view sample_type) {
     return "Mic stream: unsupported sample format " + std::string(sample_type);
 }

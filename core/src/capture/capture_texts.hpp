@@ -28,6 +28,8 @@ inline constexpr std::string_view LOOPBACK_LOG_FILE_NAME = "kestrune_loopback_er
 [[nodiscard]] std::string loopback_lost_line(std::string_view error);
 [[nodiscard]] std::string mic_stream_error_line(std::string_view error);
 [[nodiscard]] std::string mic_lost_line(std::string_view error);
+// The silent stream that keeps a loopback endpoint running could not be opened.
+[[nodiscard]] std::string keep_alive_failed_line(std::string_view error);
 [[nodiscard]] std::string unsupported_format_line(std::string_view sample_type);
 
 // Beside the executable; the bare name when its path is unknown or has no parent.
