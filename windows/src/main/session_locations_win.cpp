@@ -1,8 +1,8 @@
 #include "main/session_locations_win.hpp"
 
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <string>
 #include <system_error>

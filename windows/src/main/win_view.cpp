@@ -1,5 +1,6 @@
 #include "main/win_view.hpp"
 
+#include <commdlg.h>
 #include <shobjidl.h>
 #include <wrl/client.h>
 
