@@ -123,6 +123,7 @@ void build_window(HWND window) {
     const float scale =
         layout_scale(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), dpi, items);
     slot.scale = scale;
+    slot.layout_device_count = items;
 
     const bool has_mic = slot.backend->default_input_name().has_value();
     const auto presets = quality_presets();

@@ -28,6 +28,7 @@ struct WindowSlot {
     UniqueGdiObject owned_font;                  // the scaled copy, when one was made
     HWND last_focus = nullptr;
     float scale = 1.0f;
+    std::size_t layout_device_count = 0;      // the device items the size was laid out for
     std::unique_ptr<CaptureBackend> backend;  // for the window thread's own calls
     WinSessionLocations locations;
 
