@@ -40,7 +40,7 @@ kestrune_start_sound_server
 
 # 440 Hz at half scale, long enough for every run below; played in a loop.
 sox -n -r 44100 -c 2 -b 16 "$WORK/tone.wav" synth 60 sine 440 vol 0.5
-( while true; do paplay -d spk "$WORK/tone.wav" || sleep 1; done ) &
+( while true; do paplay -d spk "$WORK/tone.wav" 2>/dev/null || sleep 1; done ) &
 TONE_PID=$!
 
 "$ROOT/scripts/wine-run.sh" "$WATCH" >"$WORK/boxes.txt" 2>/dev/null &
@@ -117,7 +117,10 @@ expect_stems() {
     for stem in loopback.wav mic.wav; do
         [ -f "$session/$stem" ] || fail "$name: $stem missing: $(ls "$session")"
     done
-    [ -f "$session/mic.wav" ] && expect_tone "$name mic" "$session/mic.wav" 2.5 4.6 0.5
+    if [ -f "$session/mic.wav" ]; then
+        # A stem is not mixed: the tone arrives at the level played.
+        expect_tone "$name mic" "$session/mic.wav" 2.5 4.6 0.5
+    fi
 }
 record stems --mic --stems --duration 3
 expect_stems stems
