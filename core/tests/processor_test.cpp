@@ -244,6 +244,22 @@ TEST(Processor, InstructedSegmentsGetFilesAndOffsets) {
         << s;
 }
 
+TEST(Processor, InstructedTimelineFollowsTheAudioNotTheBusiestCycle) {
+    // Two sources delivering 10 ms each, out of step: every cycle one of them
+    // writes two blocks, but 100 ms pass, not 200.
+    Rig rig(RecordingMode::StemsInstructed, {{"a"}, {"b"}, {"c", 48000, 2, false}});
+    for (int i = 0; i < 20; ++i) {
+        rig.push(i % 2, constant(960, 0.1f));
+        rig.cycle();
+    }
+    rig.enabled[2]->store(true);
+    rig.cycle();
+    rig.stop_and_receive();
+    const auto text = test::read_bytes(rig.file("instructions.txt"));
+    const std::string s(text.begin(), text.end());
+    EXPECT_NE(s.find("0 a\n0 b\n4800 c\n"), std::string::npos) << s;
+}
+
 TEST(Processor, WriteErrorFinishesEveryFileAndReportsTheList) {
     WriterConfig writer;
     // The first stem's header (58 bytes) fits; its first flush of data fails.

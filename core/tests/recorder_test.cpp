@@ -43,6 +43,13 @@ struct RecorderTest : ::testing::Test {
         EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().text);
         return std::move(*r);
     }
+    // The processor lets the captures go after it has sent the file list, so
+    // they may still be stopping when stop returns.
+    bool all_captures_stopped() const {
+        for (int i = 0; i < 200 && backend.running() != 0; ++i)
+            std::this_thread::sleep_for(10ms);
+        return backend.running() == 0;
+    }
     // Starts a source the way the window's worker does, and attaches it.
     void switch_on(Recorder& rec, const SourceSpec& spec) {
         const std::size_t index = rec.source_index(spec).value();
@@ -173,7 +180,7 @@ TEST_F(RecorderTest, SlotsAndStartWarnings) {
     EXPECT_EQ(rec.warnings().back(),
               "Loopback \"Headphones\" failed to start: GetMixFormat: 0x88890004");
     (void)std::move(rec).stop();
-    EXPECT_EQ(backend.running(), 0);
+    EXPECT_TRUE(all_captures_stopped());
 
     backend.default_input.reset();
     o.mic = true;
@@ -219,7 +226,7 @@ TEST_F(RecorderTest, SingleFileKeepsGrowingWhileEverySourceIsOff) {
     std::size_t zeros = 0;
     for (std::size_t f = 0; f < d.frames(); ++f)
         zeros += d.samples[2 * f] == 0.0f;
-    EXPECT_NEAR(static_cast<double>(zeros), off_seconds * 48000, 4 * 240.0);
+    EXPECT_NEAR(static_cast<double>(zeros), off_seconds * 48000, 8 * 240.0);
 }
 
 TEST_F(RecorderTest, SilencedStemsStayAligned) {
@@ -242,18 +249,24 @@ TEST_F(RecorderTest, SilencedStemsStayAligned) {
     const test::RecpartData loop = test::read_recpart(result.files[0]);
     const test::RecpartData mic = test::read_recpart(result.files[1]);
     EXPECT_GT(loop.frames(), 48000u * 8 / 10);
-    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 4 * 240.0);
+    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 8 * 240.0);
 }
 
 TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     RecordOptions o = options(RecordingMode::StemsInstructed);
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto seconds_since_start = [t0] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
     Recorder rec = start(o);
     const SourceSpec mic = SourceSpec::default_microphone();
     std::this_thread::sleep_for(200ms);
+    const double first_on = seconds_since_start();
     switch_on(rec, mic);
     std::this_thread::sleep_for(150ms);
     rec.disable_source(mic);
     std::this_thread::sleep_for(100ms);
+    const double second_on = seconds_since_start();
     switch_on(rec, mic);
     std::this_thread::sleep_for(100ms);
     const StopResult result = std::move(rec).stop();
@@ -278,8 +291,8 @@ TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     EXPECT_EQ(b, "mic");
     EXPECT_EQ(c, "mic_2");
     // Offsets on the 48 kHz timeline, where the switches happened.
-    EXPECT_NEAR(static_cast<double>(second), 0.2 * 48000, 0.05 * 48000);
-    EXPECT_NEAR(static_cast<double>(third), 0.45 * 48000, 0.05 * 48000);
+    EXPECT_NEAR(static_cast<double>(second), first_on * 48000, 0.03 * 48000);
+    EXPECT_NEAR(static_cast<double>(third), second_on * 48000, 0.03 * 48000);
 }
 
 TEST_F(RecorderTest, ResampledToneKeepsItsFrequencyAndLevel) {
@@ -330,6 +343,7 @@ TEST_F(RecorderTest, FallbackDirectoriesAndNoWritableDir) {
         EXPECT_FALSE(result.created);
         EXPECT_EQ(result.files.at(0).parent_path(), dir / "wd");
     }
+    ASSERT_TRUE(all_captures_stopped());
     backend.loopback.fail_start.reset();
     locations.working = dir / "blocker" / "wd";
     locations.program = dir / "blocker" / "bin" / "kestrune.exe";
