@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "processor/processor.hpp"
@@ -115,6 +116,16 @@ struct Rig {
 
 std::vector<float> constant(std::size_t n, float v) {
     return std::vector<float>(n, v);
+}
+
+TEST(StatusChannel, DeliversOnceOrReportsASenderThatWentSilently) {
+    auto [sender, receiver] = make_status_channel();
+    sender.send({"a.recpart"});
+    sender.send({"b.recpart"});
+    EXPECT_EQ(receiver.receive(), FileList{"a.recpart"});
+    auto [gone, waiting] = make_status_channel();
+    std::thread([s = std::move(gone)] { (void)s; }).join();
+    EXPECT_EQ(waiting.receive(), std::nullopt);
 }
 
 TEST(Processor, MixesEverySourceAtOneOverNAndClamps) {

@@ -57,6 +57,8 @@ std::expected<void, std::string> Resampler::run(const float* in, std::size_t fra
         if (error)
             return std::unexpected(std::string(error));
         if (in) {
+            if (used == 0 && made == 0)
+                return {};  // the library takes no more; never spin
             in += used * channels_;
             frames -= used;
             if (frames == 0)
