@@ -331,6 +331,27 @@ TEST(Processor, ResamplerTailIsWrittenAtStop) {
     EXPECT_NEAR(static_cast<double>(d.frames()), 4800.0, 2.0);
 }
 
+TEST(Processor, NewSegmentDoesNotOpenWithTheLastOnesTail) {
+    // 100 ms of full level, switched off, then 100 ms of silence: the second
+    // segment must hold silence only, not what the filter still held.
+    Rig rig(RecordingMode::StemsInstructed, {{"mic", 44100, 1, true}});
+    rig.push(0, constant(4410, 0.5f));
+    rig.cycles(3);
+    rig.enabled[0]->store(false);
+    rig.cycle();
+    rig.enabled[0]->store(true);
+    rig.push(0, constant(4410, 0.0f));
+    rig.cycles(3);
+    const FileList files = rig.stop_and_receive();
+    ASSERT_EQ(files.size(), 2u);
+    const test::RecpartData second = test::read_recpart(files[1]);
+    EXPECT_GT(second.frames(), 4000u);
+    float peak = 0;
+    for (float v : second.samples)
+        peak = std::max(peak, std::fabs(v));
+    EXPECT_LT(peak, 1e-3f);
+}
+
 TEST(Processor, ResamplerThatCannotStartEndsTheRecording) {
     Rig rig(RecordingMode::SingleFile, {{"a", 0, 2, true}});
     rig.push(0, constant(480, 0.5f));

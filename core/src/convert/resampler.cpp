@@ -93,6 +93,11 @@ std::expected<void, std::string> Resampler::process(std::span<const float> sampl
     return {};
 }
 
+void Resampler::restart() {
+    pending_.clear();
+    (void)soxr_clear(engine_->handle);
+}
+
 std::expected<void, std::string> Resampler::flush(std::vector<float>& out) {
     if (channels_ == 0)
         return {};
