@@ -262,6 +262,17 @@ TEST(BackendCapture, ToneThroughTheMonitorOfAnOutputDevice) {
     EXPECT_TRUE(buffer->take_all().empty());
 }
 
+TEST(BackendCapture, DefaultMicrophoneStartsInTheStreamFormat) {
+    auto backend = make_wasapi_backend();
+    auto buffer = std::make_shared<SampleBuffer>();
+    auto started = backend->start_default_input(buffer);
+    ASSERT_TRUE(started) << started.error();
+    EXPECT_EQ(started->native_format, SERVER_FORMAT);
+    std::vector<SampleChunk> chunks;
+    EXPECT_TRUE(samples_arrive(*buffer, chunks));
+    started->capture.reset();
+}
+
 TEST(BackendCapture, LoopbackStopsAtGetServiceWithLogAndStandardErrorLines) {
     // Wine has no loopback capture: Initialize succeeds, GetService does not.
     const std::string error = "GetService: " + hresult_hex(AUDCLNT_E_WRONG_ENDPOINT_TYPE);
