@@ -1,19 +1,19 @@
 #include "common/win_error.hpp"
 
-#include <cstdio>
+#include <cstdint>
+
+#include "capture/capture_texts.hpp"
 
 #include "common/wide.hpp"
 
 namespace kestrune::win {
 
 std::string hresult_hex(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(static_cast<ULONG>(hr)));
-    return buf;
+    return hex_code(static_cast<std::uint32_t>(hr));
 }
 
 std::string hr_text(const char* step, HRESULT hr) {
-    return std::string(step) + ": " + hresult_hex(hr);
+    return step_error(step, static_cast<std::uint32_t>(hr));
 }
 
 std::string system_message(DWORD code) {
@@ -24,12 +24,15 @@ std::string system_message(DWORD code) {
     std::string message;
     if (n != 0 && text != nullptr) {
         std::wstring_view view(text, n);
-        while (!view.empty() && (view.back() == L'\r' || view.back() == L'\n' || view.back() == L' '))
+        while (!view.empty() &&
+               (view.back() == L'\r' || view.back() == L'\n' || view.back() == L' '))
             view.remove_suffix(1);
         message = to_utf8(view);
     }
-    if (text != nullptr) ::LocalFree(text);
-    if (message.empty()) message = "Windows error " + std::to_string(code);
+    if (text != nullptr)
+        ::LocalFree(text);
+    if (message.empty())
+        message = "Windows error " + std::to_string(code);
     return message + " (os error " + std::to_string(code) + ")";
 }
 
@@ -55,6 +58,8 @@ ErrorKind kind_from_win32(DWORD code) {
     }
 }
 
-Error last_error(DWORD code) { return make_error(kind_from_win32(code), system_message(code)); }
+Error last_error(DWORD code) {
+    return make_error(kind_from_win32(code), system_message(code));
+}
 
 }  // namespace kestrune::win

@@ -1,0 +1,172 @@
+#include "backend_win/capture_threads.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <utility>
+
+#include "backend_win/capture_stream.hpp"
+#include "backend_win/keep_alive_render.hpp"
+#include "capture/capture_texts.hpp"
+#include "capture/start_channel.hpp"
+#include "common/com.hpp"
+#include "common/unique_handle.hpp"
+#include "io/console.hpp"
+
+namespace kestrune::win {
+namespace {
+
+using Flag = std::shared_ptr<std::atomic<bool>>;
+
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(3);
+
+// Joins its thread on release, after telling it to stop.
+class ThreadCapture : public CaptureHandle {
+public:
+    ThreadCapture(Flag running, Flag stop) : running_(std::move(running)), stop_(std::move(stop)) {}
+    ~ThreadCapture() override {
+        if (running_)
+            running_->store(false);
+        stop_->exchange(true);
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::thread& thread() { return thread_; }
+
+private:
+    Flag running_;  // null for loopback, which has none
+    Flag stop_;
+    std::thread thread_;
+};
+
+// Polls until the stop flag is set or the device goes away; the line for a
+// lost device goes to standard error.
+void poll(CaptureStream& stream, PacketChunker& chunker, const std::atomic<bool>& stop,
+          KeepAliveRender* keep_alive, std::string (*lost_line)(std::string_view)) {
+    while (!stop.load()) {
+        std::this_thread::sleep_for(POLL_INTERVAL);
+        if (keep_alive != nullptr)
+            keep_alive->pump();
+        if (std::optional<std::string> lost = stream.drain(chunker)) {
+            write_stderr_line(lost_line(*lost));
+            return;
+        }
+    }
+}
+
+void input_thread(std::optional<std::string> id, std::shared_ptr<SampleBuffer> buffer, Flag running,
+                  Flag stop, StartSender sender) {
+    ComInit com;
+    auto enumerator = create_enumerator();
+    if (!enumerator)
+        return sender.failed(enumerator.error());
+    auto device = open_endpoint(enumerator->Get(), eCapture, id);
+    enumerator->Reset();
+    if (!device)
+        return sender.failed(device.error());
+    auto stream = CaptureStream::open(device->Get(), false);
+    device->Reset();
+    if (!stream) {
+        if (stream.error().unsupported_type) {
+            write_stderr_line(unsupported_format_line(*stream.error().unsupported_type));
+            return sender.failed(std::string(STREAM_CONFIG_NOT_SUPPORTED));
+        }
+        return sender.failed(stream.error().text);
+    }
+    PacketChunker chunker(ChunkRule::Gather, stream->encoding(), stream->format().channels,
+                          stream->format().sample_rate, std::move(buffer), running.get());
+    sender.started();
+    poll(*stream, chunker, *stop, nullptr, mic_lost_line);
+    // Stop the stream before the last samples go out, as a closed stream delivers nothing more.
+    { auto closing = std::move(*stream); }
+    chunker.finish();
+}
+
+std::optional<std::filesystem::path> executable_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::nullopt;
+        if (n < path.size()) {
+            path.resize(n);
+            return std::filesystem::path(path);
+        }
+        if (path.size() >= 32768)
+            return std::nullopt;
+        path.resize(path.size() * 2);
+    }
+}
+
+void report_loopback_failure(const std::string& error) {
+    const std::filesystem::path log = loopback_log_path(executable_path());
+    // Truncates: the file keeps only the last failure. Failures to write are ignored.
+    UniqueFileHandle file(::CreateFileW(log.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        const std::string text = loopback_log_text(error);
+        DWORD written = 0;
+        ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    write_stderr_line(loopback_stderr_line(error));
+}
+
+void loopback_thread(std::optional<std::string> id, std::shared_ptr<SampleBuffer> buffer,
+                     Flag stop) {
+    ComInit com;
+    auto enumerator = create_enumerator();
+    if (!enumerator)
+        return report_loopback_failure(enumerator.error());
+    auto device = open_endpoint(enumerator->Get(), eRender, id);
+    enumerator->Reset();
+    if (!device)
+        return report_loopback_failure(device.error());
+    auto stream = CaptureStream::open(device->Get(), true);
+    if (!stream)
+        return report_loopback_failure(stream.error().text);
+    std::optional<KeepAliveRender> keep_alive;
+    if (auto k = KeepAliveRender::open(device->Get())) {
+        keep_alive.emplace(std::move(*k));
+    } else {
+        write_stderr_line(keep_alive_failed_line(k.error()));
+    }
+    device->Reset();
+    PacketChunker chunker(ChunkRule::PerPacket, stream->encoding(), stream->format().channels,
+                          stream->format().sample_rate, std::move(buffer));
+    poll(*stream, chunker, *stop, keep_alive ? &*keep_alive : nullptr, loopback_lost_line);
+}
+
+}  // namespace
+
+std::expected<std::unique_ptr<CaptureHandle>, std::string> start_input_capture(
+    std::optional<std::string> endpoint_id, std::shared_ptr<SampleBuffer> buffer) {
+    auto running = std::make_shared<std::atomic<bool>>(true);
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    auto channel = std::make_shared<StartChannel>();
+    auto capture = std::make_unique<ThreadCapture>(running, stop);
+    try {
+        capture->thread() = std::thread(input_thread, std::move(endpoint_id), std::move(buffer),
+                                        running, stop, StartSender(channel));
+    } catch (const std::system_error&) {
+        return std::unexpected(std::string(MIC_THREAD_EXITED));
+    }
+    if (auto started = channel->wait(); !started)
+        return std::unexpected(started.error());
+    return capture;
+}
+
+std::unique_ptr<CaptureHandle> start_loopback_capture(std::optional<std::string> endpoint_id,
+                                                      std::shared_ptr<SampleBuffer> buffer) {
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    auto capture = std::make_unique<ThreadCapture>(nullptr, stop);
+    try {
+        capture->thread() =
+            std::thread(loopback_thread, std::move(endpoint_id), std::move(buffer), stop);
+    } catch (const std::system_error&) {
+        report_loopback_failure("CreateThread failed");
+    }
+    return capture;
+}
+
+}  // namespace kestrune::win
