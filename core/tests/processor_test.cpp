@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "processor/processor.hpp"
@@ -115,6 +116,16 @@ struct Rig {
 
 std::vector<float> constant(std::size_t n, float v) {
     return std::vector<float>(n, v);
+}
+
+TEST(StatusChannel, DeliversOnceOrReportsASenderThatWentSilently) {
+    auto [sender, receiver] = make_status_channel();
+    sender.send({"a.recpart"});
+    sender.send({"b.recpart"});
+    EXPECT_EQ(receiver.receive(), FileList{"a.recpart"});
+    auto [gone, waiting] = make_status_channel();
+    std::thread([s = std::move(gone)] { (void)s; }).join();
+    EXPECT_EQ(waiting.receive(), std::nullopt);
 }
 
 TEST(Processor, MixesEverySourceAtOneOverNAndClamps) {
@@ -244,6 +255,22 @@ TEST(Processor, InstructedSegmentsGetFilesAndOffsets) {
         << s;
 }
 
+TEST(Processor, InstructedTimelineFollowsTheAudioNotTheBusiestCycle) {
+    // Two sources delivering 10 ms each, out of step: every cycle one of them
+    // writes two blocks, but 100 ms pass, not 200.
+    Rig rig(RecordingMode::StemsInstructed, {{"a"}, {"b"}, {"c", 48000, 2, false}});
+    for (int i = 0; i < 20; ++i) {
+        rig.push(i % 2, constant(960, 0.1f));
+        rig.cycle();
+    }
+    rig.enabled[2]->store(true);
+    rig.cycle();
+    rig.stop_and_receive();
+    const auto text = test::read_bytes(rig.file("instructions.txt"));
+    const std::string s(text.begin(), text.end());
+    EXPECT_NE(s.find("0 a\n0 b\n4800 c\n"), std::string::npos) << s;
+}
+
 TEST(Processor, WriteErrorFinishesEveryFileAndReportsTheList) {
     WriterConfig writer;
     // The first stem's header (58 bytes) fits; its first flush of data fails.
@@ -302,6 +329,27 @@ TEST(Processor, ResamplerTailIsWrittenAtStop) {
     rig.push(0, samples);
     const test::RecpartData d = test::read_recpart(rig.stop_and_receive().at(0));
     EXPECT_NEAR(static_cast<double>(d.frames()), 4800.0, 2.0);
+}
+
+TEST(Processor, NewSegmentDoesNotOpenWithTheLastOnesTail) {
+    // 100 ms of full level, switched off, then 100 ms of silence: the second
+    // segment must hold silence only, not what the filter still held.
+    Rig rig(RecordingMode::StemsInstructed, {{"mic", 44100, 1, true}});
+    rig.push(0, constant(4410, 0.5f));
+    rig.cycles(3);
+    rig.enabled[0]->store(false);
+    rig.cycle();
+    rig.enabled[0]->store(true);
+    rig.push(0, constant(4410, 0.0f));
+    rig.cycles(3);
+    const FileList files = rig.stop_and_receive();
+    ASSERT_EQ(files.size(), 2u);
+    const test::RecpartData second = test::read_recpart(files[1]);
+    EXPECT_GT(second.frames(), 4000u);
+    float peak = 0;
+    for (float v : second.samples)
+        peak = std::max(peak, std::fabs(v));
+    EXPECT_LT(peak, 1e-3f);
 }
 
 TEST(Processor, ResamplerThatCannotStartEndsTheRecording) {

@@ -43,6 +43,13 @@ struct RecorderTest : ::testing::Test {
         EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().text);
         return std::move(*r);
     }
+    // The processor lets the captures go after it has sent the file list, so
+    // they may still be stopping when stop returns.
+    bool all_captures_stopped() const {
+        for (int i = 0; i < 200 && backend.running() != 0; ++i)
+            std::this_thread::sleep_for(10ms);
+        return backend.running() == 0;
+    }
     // Starts a source the way the window's worker does, and attaches it.
     void switch_on(Recorder& rec, const SourceSpec& spec) {
         const std::size_t index = rec.source_index(spec).value();
@@ -106,6 +113,24 @@ TEST_F(RecorderTest, QuietSourceIsGivenUpAndTheMixRunsOn) {
     // All that system audio delivered is written, at half level.
     EXPECT_GT(d.frames(), 48000u * 4 / 10);
     EXPECT_NEAR(amplitude_at(d.samples, 2, 48000, 440.0), 0.25, 0.01);
+}
+
+TEST_F(RecorderTest, BurstySourceIsWaitedForSampleBySample) {
+    // System audio arrives in 40 ms bursts, the microphone steadily; both
+    // carry the same tone from their first frame, so the mix at 1/2 + 1/2 is
+    // the tone itself wherever the two stayed aligned.
+    backend.loopback.burst = 4;
+    backend.microphone = test::fake_device(FLOAT_STEREO);
+    RecordOptions o = options();
+    o.mic = true;
+    Recorder rec = start(o);
+    std::this_thread::sleep_for(400ms);
+    const StopResult result = std::move(rec).stop();
+    const test::RecpartData d = test::read_recpart(result.files.at(0));
+    ASSERT_GT(d.frames(), 48000u * 3 / 10);
+    // The drain at stop may end on one source's leftovers; check up to there.
+    for (std::size_t f = 0; f + 48000 / 10 < d.frames(); ++f)
+        ASSERT_NEAR(d.samples[2 * f], test::fake_sample(backend.loopback, f), 1e-6) << f;
 }
 
 TEST_F(RecorderTest, ChoosesTheGreatestNativeFormat) {
@@ -173,7 +198,7 @@ TEST_F(RecorderTest, SlotsAndStartWarnings) {
     EXPECT_EQ(rec.warnings().back(),
               "Loopback \"Headphones\" failed to start: GetMixFormat: 0x88890004");
     (void)std::move(rec).stop();
-    EXPECT_EQ(backend.running(), 0);
+    EXPECT_TRUE(all_captures_stopped());
 
     backend.default_input.reset();
     o.mic = true;
@@ -219,7 +244,7 @@ TEST_F(RecorderTest, SingleFileKeepsGrowingWhileEverySourceIsOff) {
     std::size_t zeros = 0;
     for (std::size_t f = 0; f < d.frames(); ++f)
         zeros += d.samples[2 * f] == 0.0f;
-    EXPECT_NEAR(static_cast<double>(zeros), off_seconds * 48000, 4 * 240.0);
+    EXPECT_NEAR(static_cast<double>(zeros), off_seconds * 48000, 8 * 240.0);
 }
 
 TEST_F(RecorderTest, SilencedStemsStayAligned) {
@@ -242,18 +267,24 @@ TEST_F(RecorderTest, SilencedStemsStayAligned) {
     const test::RecpartData loop = test::read_recpart(result.files[0]);
     const test::RecpartData mic = test::read_recpart(result.files[1]);
     EXPECT_GT(loop.frames(), 48000u * 8 / 10);
-    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 4 * 240.0);
+    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 8 * 240.0);
 }
 
 TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     RecordOptions o = options(RecordingMode::StemsInstructed);
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto seconds_since_start = [t0] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
     Recorder rec = start(o);
     const SourceSpec mic = SourceSpec::default_microphone();
     std::this_thread::sleep_for(200ms);
+    const double first_on = seconds_since_start();
     switch_on(rec, mic);
     std::this_thread::sleep_for(150ms);
     rec.disable_source(mic);
     std::this_thread::sleep_for(100ms);
+    const double second_on = seconds_since_start();
     switch_on(rec, mic);
     std::this_thread::sleep_for(100ms);
     const StopResult result = std::move(rec).stop();
@@ -278,8 +309,8 @@ TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     EXPECT_EQ(b, "mic");
     EXPECT_EQ(c, "mic_2");
     // Offsets on the 48 kHz timeline, where the switches happened.
-    EXPECT_NEAR(static_cast<double>(second), 0.2 * 48000, 0.05 * 48000);
-    EXPECT_NEAR(static_cast<double>(third), 0.45 * 48000, 0.05 * 48000);
+    EXPECT_NEAR(static_cast<double>(second), first_on * 48000, 0.03 * 48000);
+    EXPECT_NEAR(static_cast<double>(third), second_on * 48000, 0.03 * 48000);
 }
 
 TEST_F(RecorderTest, ResampledToneKeepsItsFrequencyAndLevel) {
@@ -330,6 +361,7 @@ TEST_F(RecorderTest, FallbackDirectoriesAndNoWritableDir) {
         EXPECT_FALSE(result.created);
         EXPECT_EQ(result.files.at(0).parent_path(), dir / "wd");
     }
+    ASSERT_TRUE(all_captures_stopped());
     backend.loopback.fail_start.reset();
     locations.working = dir / "blocker" / "wd";
     locations.program = dir / "blocker" / "bin" / "kestrune.exe";

@@ -29,10 +29,6 @@ std::string loopback_lost_line(std::string_view error) {
     return "Loopback capture error: device lost: " + std::string(error);
 }
 
-std::string mic_stream_error_line(std::string_view error) {
-    return "Mic stream error: " + std::string(error);
-}
-
 std::string mic_lost_line(std::string_view error) {
     return "Mic stream error: device lost: " + std::string(error);
 }

@@ -11,7 +11,6 @@ namespace kestrune {
 
 inline constexpr std::string_view MIC_THREAD_EXITED = "mic capture thread exited before starting";
 inline constexpr std::string_view STREAM_CONFIG_NOT_SUPPORTED = "StreamConfigNotSupported";
-inline constexpr std::string_view DEFAULT_MIC_NAME = "Default Mic";
 inline constexpr std::string_view LOOPBACK_LOG_FILE_NAME = "kestrune_loopback_error.txt";
 
 // "0x" and eight upper-case hexadecimal digits with leading zeros.
@@ -26,7 +25,6 @@ inline constexpr std::string_view LOOPBACK_LOG_FILE_NAME = "kestrune_loopback_er
 [[nodiscard]] std::string loopback_stderr_line(std::string_view error);
 // A running capture whose device went away, without the line feed.
 [[nodiscard]] std::string loopback_lost_line(std::string_view error);
-[[nodiscard]] std::string mic_stream_error_line(std::string_view error);
 [[nodiscard]] std::string mic_lost_line(std::string_view error);
 // The silent stream that keeps a loopback endpoint running could not be opened.
 [[nodiscard]] std::string keep_alive_failed_line(std::string_view error);

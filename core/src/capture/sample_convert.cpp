@@ -38,33 +38,39 @@ std::size_t bytes_per_sample(SampleEncoding encoding) {
 
 void append_converted(SampleEncoding encoding, const std::uint8_t* data, std::size_t samples,
                       std::vector<float>& out) {
-    const std::size_t step = bytes_per_sample(encoding);
-    out.reserve(out.size() + samples);
-    for (std::size_t i = 0; i < samples; ++i, data += step) {
-        switch (encoding) {
-            case SampleEncoding::F32:
-                out.push_back(clamp_unit(load<float>(data)));
-                break;
-            case SampleEncoding::I16:
-                out.push_back(static_cast<float>(load<std::int16_t>(data)) / 32767.0f);
-                break;
-            case SampleEncoding::I24: {
-                // Shift the three bytes to the top of an int32 to sign-extend.
-                const std::uint32_t raw = (static_cast<std::uint32_t>(data[0]) << 8) |
-                                          (static_cast<std::uint32_t>(data[1]) << 16) |
-                                          (static_cast<std::uint32_t>(data[2]) << 24);
-                out.push_back(static_cast<float>(static_cast<std::int32_t>(raw)) *
-                              (1.0f / 2147483648.0f));
-                break;
+    const std::size_t base = out.size();
+    out.resize(base + samples);
+    float* dst = out.data() + base;
+    // One loop per encoding, so that each compiles to straight-line code.
+    switch (encoding) {
+        case SampleEncoding::F32:
+            for (std::size_t i = 0; i < samples; ++i)
+                dst[i] = clamp_unit(load<float>(data + 4 * i));
+            break;
+        case SampleEncoding::I16:
+            for (std::size_t i = 0; i < samples; ++i)
+                dst[i] = static_cast<float>(load<std::int16_t>(data + 2 * i)) / 32767.0f;
+            break;
+        case SampleEncoding::I24:
+            for (std::size_t i = 0; i < samples; ++i) {
+                const std::uint8_t* p = data + 3 * i;
+                // The three bytes at the top of an int32 sign-extend it.
+                const std::uint32_t raw = (static_cast<std::uint32_t>(p[0]) << 8) |
+                                          (static_cast<std::uint32_t>(p[1]) << 16) |
+                                          (static_cast<std::uint32_t>(p[2]) << 24);
+                dst[i] =
+                    static_cast<float>(static_cast<std::int32_t>(raw)) * (1.0f / 2147483648.0f);
             }
-            case SampleEncoding::I32:
-                out.push_back(static_cast<float>(load<std::int32_t>(data)) *
-                              (1.0f / 2147483648.0f));
-                break;
-            case SampleEncoding::U8:
-                out.push_back((static_cast<float>(data[0]) - 128.0f) / 127.5f);
-                break;
-        }
+            break;
+        case SampleEncoding::I32:
+            for (std::size_t i = 0; i < samples; ++i)
+                dst[i] =
+                    static_cast<float>(load<std::int32_t>(data + 4 * i)) * (1.0f / 2147483648.0f);
+            break;
+        case SampleEncoding::U8:
+            for (std::size_t i = 0; i < samples; ++i)
+                dst[i] = (static_cast<float>(data[i]) - 128.0f) / 127.5f;
+            break;
     }
 }
 

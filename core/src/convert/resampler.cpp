@@ -57,6 +57,8 @@ std::expected<void, std::string> Resampler::run(const float* in, std::size_t fra
         if (error)
             return std::unexpected(std::string(error));
         if (in) {
+            if (used == 0 && made == 0)
+                return {};  // the library takes no more; never spin
             in += used * channels_;
             frames -= used;
             if (frames == 0)
@@ -89,6 +91,11 @@ std::expected<void, std::string> Resampler::process(std::span<const float> sampl
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(keep_to), pending_.end());
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(keep_from));
     return {};
+}
+
+void Resampler::restart() {
+    pending_.clear();
+    (void)soxr_clear(engine_->handle);
 }
 
 std::expected<void, std::string> Resampler::flush(std::vector<float>& out) {

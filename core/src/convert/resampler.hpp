@@ -33,7 +33,9 @@ public:
                                                            std::vector<float>& out);
     // End of input: the pending frames and the filter's delay line come out.
     [[nodiscard]] std::expected<void, std::string> flush(std::vector<float>& out);
-    void clear_pending() { pending_.clear(); }
+    // Forgets the pending input and what the filter still holds, so the next
+    // input starts afresh at its own time.
+    void restart();
     [[nodiscard]] std::size_t pending_samples() const { return pending_.size(); }
 
 private:

@@ -39,6 +39,7 @@ std::expected<void, std::string> SourceConverter::convert(std::span<const float>
     if (native_channels_ == 0)
         return {};
     scratch_.clear();
+    fed_since_restart_ = true;
     if (auto r = resampler_->process(chunk, scratch_); !r)
         return r;
     map_channels(scratch_, native_channels_, target_channels_, out);
@@ -56,8 +57,10 @@ std::expected<void, std::string> SourceConverter::flush(std::vector<float>& out)
 }
 
 void SourceConverter::drop_pending() {
-    if (resampler_)
-        resampler_->clear_pending();
+    // Called every cycle while a source is off; restart only what was used.
+    if (resampler_ && fed_since_restart_)
+        resampler_->restart();
+    fed_since_restart_ = false;
 }
 
 }  // namespace kestrune

@@ -26,7 +26,9 @@ public:
                                                            std::vector<float>& out);
     // End of input: whatever the resampler still holds, converted.
     [[nodiscard]] std::expected<void, std::string> flush(std::vector<float>& out);
-    // Forgets input that has not gone through the resampler yet.
+    // Forgets input that has not come out of the resampler yet. A source
+    // switched off calls this, so that what the filter held at the switch
+    // does not open its next stretch of audio late by the filter's delay.
     void drop_pending();
 
     [[nodiscard]] bool resamples() const { return native_rate_ != target_rate_; }
@@ -40,6 +42,7 @@ private:
     std::uint16_t target_channels_;
     std::optional<Resampler> resampler_;
     std::vector<float> scratch_;
+    bool fed_since_restart_ = false;
 };
 
 }  // namespace kestrune

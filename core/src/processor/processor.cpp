@@ -43,7 +43,9 @@ Processor::Processor(ProcessorSetup setup, CycleClock& clock)
                  target.sample_rate,
                  target.channels,
                  0,
-                 {}};
+                 {},
+                 0,
+                 0};
         sources_.push_back(std::move(s));
     }
     if (setup_.instructions) {
@@ -172,6 +174,8 @@ bool Processor::handle_enabled_changes() {
             if (slot.writer)
                 slot.writer->close();
             slot.writer.emplace(std::move(*w));
+            s.segment_start = timeline_position_;
+            s.segment_frames = 0;
             if (setup_.instructions) {
                 (void)setup_.instructions->write(std::to_string(timeline_position_) + " " +
                                                  instruction_name(slot) + "\n");
@@ -325,11 +329,9 @@ Result<void> Processor::write_to_slot(std::size_t i, std::span<const float> samp
 }
 
 void Processor::stem_writing(std::chrono::nanoseconds elapsed) {
-    std::uint64_t most_written = 0;
     for (std::size_t i = 0; i < sources_.size(); ++i) {
         Source& s = sources_[i];
         const std::size_t b = s.block_len;
-        std::uint64_t written = 0;
         if (s.enabled) {
             s.silence_credit = 0;
             while (s.backlog.size() >= b || (s.idle_cycles >= IDLE_LIMIT && !s.backlog.empty())) {
@@ -340,7 +342,8 @@ void Processor::stem_writing(std::chrono::nanoseconds elapsed) {
                     record(std::move(r.error()));
                     return;
                 }
-                ++written;
+                if (s.target_channels)
+                    s.segment_frames += k / s.target_channels;
                 if (s.backlog.empty())
                     saturating_increment(s.idle_cycles);
             }
@@ -358,15 +361,18 @@ void Processor::stem_writing(std::chrono::nanoseconds elapsed) {
                     return;
                 }
             }
-            written = blocks;
         }
-        most_written = std::max(most_written, written);
     }
-    if (setup_.mode == RecordingMode::StemsInstructed && most_written > 0 && !sources_.empty()) {
-        const Source& first = sources_.front();
-        const std::uint64_t frames_per_block =
-            first.target_channels ? first.block_len / first.target_channels : 0;
-        timeline_position_ += most_written * frames_per_block;
+    // The timeline reaches as far as the furthest segment end. Adding up the
+    // busiest source's blocks per cycle instead would run ahead of real time
+    // whenever sources deliver out of step (one in this cycle, the other in
+    // the next), and misplace every later segment.
+    if (setup_.mode == RecordingMode::StemsInstructed) {
+        for (const Source& s : sources_) {
+            if (s.enabled)
+                timeline_position_ =
+                    std::max(timeline_position_, s.segment_start + s.segment_frames);
+        }
     }
 }
 

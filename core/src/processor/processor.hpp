@@ -79,6 +79,10 @@ private:
         // Elapsed time owed as silence, in frames x 1e9 (exact integer steps).
         std::uint64_t silence_credit = 0;
         std::vector<SampleChunk> taken;
+        // Instructed stems: where the current segment starts on the timeline,
+        // and how many frames it holds so far.
+        std::uint64_t segment_start = 0;
+        std::uint64_t segment_frames = 0;
     };
 
     [[nodiscard]] bool handle_enabled_changes();

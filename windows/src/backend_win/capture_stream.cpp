@@ -48,10 +48,10 @@ CaptureStream::~CaptureStream() {
         client_->Stop();
 }
 
-std::optional<std::string> CaptureStream::drain(PacketChunker& chunker) {
+std::optional<std::string> drain_packets(IAudioCaptureClient* capture, PacketChunker& chunker) {
     for (;;) {
         UINT32 next = 0;
-        HRESULT hr = capture_->GetNextPacketSize(&next);
+        HRESULT hr = capture->GetNextPacketSize(&next);
         if (FAILED(hr)) {
             if (is_device_lost(hr))
                 return hr_text("GetNextPacketSize", hr);
@@ -62,7 +62,7 @@ std::optional<std::string> CaptureStream::drain(PacketChunker& chunker) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        hr = capture_->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
         if (FAILED(hr)) {
             if (is_device_lost(hr))
                 return hr_text("GetBuffer", hr);
@@ -72,7 +72,7 @@ std::optional<std::string> CaptureStream::drain(PacketChunker& chunker) {
             return std::nullopt;
         // Discontinuities and timestamp errors are not ours to repair.
         chunker.on_packet(data, frames, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0);
-        capture_->ReleaseBuffer(frames);
+        capture->ReleaseBuffer(frames);
     }
 }
 

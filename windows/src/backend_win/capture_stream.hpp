@@ -16,6 +16,12 @@ inline constexpr REFERENCE_TIME CAPTURE_BUFFER_DURATION = 20'000'000;
 // Codes after which the endpoint will deliver nothing again.
 [[nodiscard]] bool is_device_lost(HRESULT hr);
 
+// Hands every ready packet of the capture client to the chunker. A failing
+// packet call ends the drain; when the failure means the device is gone, the
+// failed step's text is returned.
+[[nodiscard]] std::optional<std::string> drain_packets(IAudioCaptureClient* capture,
+                                                       PacketChunker& chunker);
+
 struct OpenError {
     std::string text;
     // Set when the mix format's sample type cannot be converted.
@@ -37,9 +43,9 @@ public:
     [[nodiscard]] const WaveFormatInfo& format() const { return format_; }
     [[nodiscard]] SampleEncoding encoding() const { return encoding_; }
 
-    // Hands every ready packet to the chunker. A failing packet call ends the
-    // drain; when the failure means the device is gone, its step text is returned.
-    [[nodiscard]] std::optional<std::string> drain(PacketChunker& chunker);
+    [[nodiscard]] std::optional<std::string> drain(PacketChunker& chunker) {
+        return drain_packets(capture_.Get(), chunker);
+    }
 
 private:
     CaptureStream() = default;

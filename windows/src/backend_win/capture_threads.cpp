@@ -12,7 +12,6 @@
 #include "capture/start_channel.hpp"
 #include "common/com.hpp"
 #include "common/unique_handle.hpp"
-#include "common/wide.hpp"
 #include "io/console.hpp"
 
 namespace kestrune::win {

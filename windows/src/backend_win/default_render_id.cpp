@@ -5,9 +5,10 @@
 namespace kestrune::win {
 namespace {
 
+// Never destroyed: a detached worker may still read it while the process exits.
 SetOnceText& cell() {
-    static SetOnceText value;
-    return value;
+    static SetOnceText* value = new SetOnceText;
+    return *value;
 }
 
 }  // namespace

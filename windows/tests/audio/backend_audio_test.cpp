@@ -1,0 +1,408 @@
+// The WASAPI backend against the private sound server: sinks "Speakers" (the
+// default) and "Headphones", source "Line_In"; the default capture device
+// records the monitor of Speakers.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <sstream>
+#include <thread>
+
+#include "backend_win/capture_stream.hpp"
+#include "backend_win/default_render_id.hpp"
+#include "backend_win/endpoints.hpp"
+#include "backend_win/keep_alive_render.hpp"
+#include "backend_win/source_start_worker.hpp"
+#include "backend_win/wasapi_backend.hpp"
+#include "capture/capture_texts.hpp"
+#include "capture/packet_chunker.hpp"
+#include "common/com.hpp"
+#include "common/win_error.hpp"
+#include "main/window_messages.hpp"
+
+namespace kestrune::win {
+namespace {
+
+using namespace std::chrono_literals;
+
+const OutputFormat SERVER_FORMAT{44100, 2, 32, true};
+
+std::vector<std::string> names_of(const std::vector<RenderEndpointEntry>& list) {
+    std::vector<std::string> names;
+    for (const auto& e : list)
+        names.push_back(e.friendly_name);
+    return names;
+}
+
+std::vector<std::string> names_of(const std::vector<InputDeviceEntry>& list) {
+    std::vector<std::string> names;
+    for (const auto& e : list)
+        names.push_back(e.name);
+    return names;
+}
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+std::string default_render_endpoint_id() {
+    ComInit com;
+    auto enumerator = create_enumerator();
+    if (!enumerator)
+        return {};
+    auto device = open_endpoint(enumerator->Get(), eRender, std::nullopt);
+    if (!device)
+        return {};
+    return endpoint_id(device->Get()).value_or("");
+}
+
+std::string render_id_of(const std::string& name) {
+    ComInit com;
+    for (const EndpointInfo& e : render_endpoints_except(std::nullopt))
+        if (e.name == name)
+            return e.id;
+    return {};
+}
+
+// Plays a sine into an output endpoint from its own thread until destroyed.
+class TonePlayer {
+public:
+    TonePlayer(std::string endpoint_id, double frequency, float level)
+        : thread_([=, this] { play(endpoint_id, frequency, level); }) {}
+    ~TonePlayer() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    void play(const std::string& id, double frequency, float level) {
+        ComInit com;
+        auto enumerator = create_enumerator();
+        if (!enumerator)
+            return;
+        auto device = open_endpoint(enumerator->Get(), eRender, id);
+        if (!device)
+            return;
+        auto client = activate_audio_client(device->Get());
+        if (!client)
+            return;
+        auto mix = read_mix_format(client->Get());
+        if (!mix || mix->info.kind != SampleKind::Float || mix->info.container_bits != 32)
+            return;
+        ComPtr<IAudioRenderClient> render;
+        UINT32 size = 0;
+        if (FAILED((*client)->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 2'000'000, 0, mix->get(),
+                                         nullptr)) ||
+            FAILED((*client)->GetBufferSize(&size)) ||
+            FAILED((*client)->GetService(IID_PPV_ARGS(&render))))
+            return;
+        const unsigned channels = mix->info.channels;
+        const double step = 2 * std::numbers::pi * frequency / mix->info.sample_rate;
+        double phase = 0;
+        auto fill = [&] {
+            UINT32 padding = 0;
+            if (FAILED((*client)->GetCurrentPadding(&padding)))
+                return;
+            const UINT32 frames = size - padding;
+            BYTE* data = nullptr;
+            if (frames == 0 || FAILED(render->GetBuffer(frames, &data)))
+                return;
+            auto* out = reinterpret_cast<float*>(data);
+            for (UINT32 f = 0; f < frames; ++f, phase += step)
+                for (unsigned c = 0; c < channels; ++c)
+                    out[f * channels + c] = level * static_cast<float>(std::sin(phase));
+            render->ReleaseBuffer(frames, 0);
+        };
+        fill();
+        if (FAILED((*client)->Start()))
+            return;
+        ok_ = true;
+        while (!stop_) {
+            std::this_thread::sleep_for(5ms);
+            fill();
+        }
+        (*client)->Stop();
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> ok_{false};
+    std::thread thread_;
+};
+
+// The sound server takes a while to start a capture stream: waits up to ten
+// seconds for the first samples, keeping them in the buffer.
+bool samples_arrive(SampleBuffer& buffer, std::vector<SampleChunk>& kept) {
+    for (int i = 0; i < 1000; ++i) {
+        for (auto& c : buffer.take_all())
+            kept.push_back(std::move(c));
+        for (const auto& c : kept)
+            if (!c.empty())
+                return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+std::string read_file(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(BackendDevices, ListsLeaveOutTheDefaultDevices) {
+    auto backend = make_wasapi_backend();
+
+    const std::optional<std::string> default_input = backend->default_input_name();
+    ASSERT_TRUE(default_input);
+    const auto inputs = names_of(backend->list_input_devices());
+    EXPECT_FALSE(contains(inputs, *default_input));
+    EXPECT_TRUE(contains(inputs, "Monitor of Speakers"));
+    EXPECT_TRUE(contains(inputs, "Monitor of Headphones"));
+
+    const std::string default_id = default_render_endpoint_id();
+    ASSERT_FALSE(default_id.empty());
+    bool listed_before = false;
+    {
+        ComInit com;
+        for (const EndpointInfo& e : render_endpoints_except(std::nullopt))
+            listed_before = listed_before || e.id == default_id;
+    }
+    EXPECT_TRUE(listed_before);
+    // Opening the default output device fills the identifier cell.
+    ASSERT_TRUE(backend->probe_loopback_format(std::nullopt));
+    EXPECT_EQ(default_render_id(), default_id);
+    const auto outputs = backend->list_render_endpoints();
+    for (const auto& e : outputs)
+        EXPECT_NE(e.id, default_id) << e.friendly_name;
+    EXPECT_TRUE(contains(names_of(outputs), "Speakers"));
+    EXPECT_TRUE(contains(names_of(outputs), "Headphones"));
+}
+
+TEST(BackendDevices, ProbesFormats) {
+    auto backend = make_wasapi_backend();
+    EXPECT_EQ(backend->probe_loopback_format(std::nullopt), SERVER_FORMAT);
+    EXPECT_EQ(backend->probe_loopback_format(render_id_of("Headphones")), SERVER_FORMAT);
+    EXPECT_EQ(backend->probe_input_format("Monitor of Speakers"), SERVER_FORMAT);
+    EXPECT_EQ(backend->probe_input_format("No Such Device"), std::nullopt);
+
+    const auto bad = backend->probe_loopback_format("{no-such-endpoint}");
+    ASSERT_FALSE(bad);
+    EXPECT_TRUE(bad.error().starts_with("GetDevice/GetDefaultAudioEndpoint: 0x")) << bad.error();
+
+    const auto not_found = backend->start_named_input(*backend->default_input_name(),
+                                                      std::make_shared<SampleBuffer>());
+    ASSERT_FALSE(not_found);
+    EXPECT_EQ(not_found.error(), *backend->default_input_name() + ": input device not found");
+}
+
+// Positive-going zero crossings per second of channel 0 over the frames that
+// carry the tone, and its peak.
+struct ToneMeasure {
+    double frequency = 0;
+    float peak = 0;
+};
+
+ToneMeasure measure(const std::vector<float>& samples, unsigned channels, unsigned rate) {
+    std::vector<float> ch;
+    for (std::size_t i = 0; i < samples.size(); i += channels)
+        ch.push_back(samples[i]);
+    auto loud = [](float x) { return std::fabs(x) > 0.05f; };
+    const auto first = std::find_if(ch.begin(), ch.end(), loud);
+    const auto last = std::find_if(ch.rbegin(), ch.rend(), loud).base();
+    ToneMeasure m;
+    if (first >= last)
+        return m;
+    int crossings = 0;
+    for (auto it = first + 1; it < last; ++it) {
+        if (*(it - 1) < 0 && *it >= 0)
+            ++crossings;
+        m.peak = std::max(m.peak, std::fabs(*it));
+    }
+    m.frequency = crossings * static_cast<double>(rate) / static_cast<double>(last - first);
+    return m;
+}
+
+TEST(BackendCapture, ToneThroughTheMonitorOfAnOutputDevice) {
+    auto backend = make_wasapi_backend();
+    auto buffer = std::make_shared<SampleBuffer>();
+    auto started = backend->start_named_input("Monitor of Speakers", buffer);
+    ASSERT_TRUE(started) << started.error();
+    EXPECT_EQ(started->native_format, SERVER_FORMAT);
+    std::vector<SampleChunk> chunks;
+    ASSERT_TRUE(samples_arrive(*buffer, chunks));
+    {
+        TonePlayer tone(render_id_of("Speakers"), 1000.0, 0.5f);
+        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(tone.ok());
+    }
+    std::this_thread::sleep_for(500ms);
+    started->capture.reset();
+    for (auto& c : buffer->take_all())
+        chunks.push_back(std::move(c));
+
+    ASSERT_GT(chunks.size(), 10u);
+    std::vector<float> all;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (i + 1 < chunks.size()) {
+            EXPECT_GE(chunks[i].size(), 440u) << i;
+        }
+        EXPECT_EQ(chunks[i].size() % 2, 0u) << i;
+        all.insert(all.end(), chunks[i].begin(), chunks[i].end());
+    }
+    const ToneMeasure m = measure(all, 2, 44100);
+    EXPECT_NEAR(m.frequency, 1000.0, 10.0);
+    EXPECT_NEAR(m.peak, 0.5f, 0.02f);
+    // Nothing arrives after the release.
+    EXPECT_TRUE(buffer->take_all().empty());
+}
+
+TEST(BackendCapture, DefaultMicrophoneStartsInTheStreamFormat) {
+    auto backend = make_wasapi_backend();
+    auto buffer = std::make_shared<SampleBuffer>();
+    auto started = backend->start_default_input(buffer);
+    ASSERT_TRUE(started) << started.error();
+    EXPECT_EQ(started->native_format, SERVER_FORMAT);
+    std::vector<SampleChunk> chunks;
+    EXPECT_TRUE(samples_arrive(*buffer, chunks));
+    started->capture.reset();
+}
+
+TEST(BackendCapture, LoopbackStopsAtGetServiceWithLogAndStandardErrorLines) {
+    // Wine has no loopback capture: Initialize succeeds, GetService does not.
+    const std::string error = "GetService: " + hresult_hex(AUDCLNT_E_WRONG_ENDPOINT_TYPE);
+    const std::filesystem::path log =
+        std::filesystem::path(testing::internal::GetArgvs()[0]).parent_path() /
+        std::string(LOOPBACK_LOG_FILE_NAME);
+    auto backend = make_wasapi_backend();
+    for (const std::optional<std::string>& id :
+         {std::optional<std::string>(), std::optional(render_id_of("Headphones"))}) {
+        SCOPED_TRACE(id.value_or("default output"));
+        // An earlier, longer failure must not survive in the file.
+        std::ofstream(log, std::ios::binary) << std::string(200, 'x') << "\n";
+        auto buffer = std::make_shared<SampleBuffer>();
+        testing::internal::CaptureStderr();
+        auto started = backend->start_loopback(id, buffer);
+        ASSERT_TRUE(started) << started.error();
+        EXPECT_EQ(started->native_format, SERVER_FORMAT);
+        std::string text;
+        for (int i = 0; i < 500 && text != loopback_log_text(error); ++i) {
+            std::this_thread::sleep_for(10ms);
+            text = read_file(log);
+        }
+        // The thread has ended: releasing joins at once.
+        started->capture.reset();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(text, "Loopback error: " + error + "\n");
+        EXPECT_EQ(err, "Loopback capture error: " + error + "\n");
+        EXPECT_TRUE(buffer->take_all().empty());
+    }
+    std::filesystem::remove(log);
+}
+
+TEST(BackendCapture, KeepAliveStreamOpensPlaysSilenceAndCloses) {
+    ComInit com;
+    auto enumerator = create_enumerator();
+    ASSERT_TRUE(enumerator);
+    auto device = open_endpoint(enumerator->Get(), eRender, render_id_of("Headphones"));
+    ASSERT_TRUE(device);
+
+    // What the monitor of the same device records while only the silence plays.
+    auto backend = make_wasapi_backend();
+    auto buffer = std::make_shared<SampleBuffer>();
+    auto monitor = backend->start_named_input("Monitor of Headphones", buffer);
+    ASSERT_TRUE(monitor) << monitor.error();
+    std::vector<SampleChunk> chunks;
+    ASSERT_TRUE(samples_arrive(*buffer, chunks));
+    {
+        auto keep_alive = KeepAliveRender::open(device->Get());
+        ASSERT_TRUE(keep_alive) << keep_alive.error();
+        UINT32 written = 0;
+        for (int i = 0; i < 100; ++i) {
+            std::this_thread::sleep_for(5ms);
+            written += keep_alive->pump();
+        }
+        EXPECT_GT(written, 0u);
+    }
+    monitor->capture.reset();
+    float peak = 0;
+    std::size_t samples = 0;
+    for (auto& c : buffer->take_all())
+        chunks.push_back(std::move(c));
+    for (const auto& chunk : chunks) {
+        samples += chunk.size();
+        for (float x : chunk)
+            peak = std::max(peak, std::fabs(x));
+    }
+    EXPECT_GT(samples, 0u);
+    EXPECT_EQ(peak, 0.0f);
+}
+
+// A message-only window that keeps what the workers post.
+class MessageSink {
+public:
+    MessageSink() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KestruneAudioTestSink";
+        ::RegisterClassW(&wc);
+        hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+    }
+    ~MessageSink() { ::DestroyWindow(hwnd_); }
+    HWND hwnd() const { return hwnd_; }
+
+    // Waits up to about ten seconds for a message of that number.
+    std::optional<MSG> wait_for(UINT message) {
+        for (int i = 0; i < 1000; ++i) {
+            MSG msg;
+            if (::PeekMessageW(&msg, hwnd_, message, message, PM_REMOVE))
+                return msg;
+            std::this_thread::sleep_for(10ms);
+        }
+        return std::nullopt;
+    }
+
+private:
+    HWND hwnd_ = nullptr;
+};
+
+TEST(BackendWorkers, SourceStartAndWarmUpPostToTheWindow) {
+    MessageSink sink;
+    ASSERT_NE(sink.hwnd(), nullptr);
+
+    launch_device_warm_up(sink.hwnd());
+    const auto refresh = sink.wait_for(WM_APP_REFRESH_DEVICES);
+    ASSERT_TRUE(refresh);
+    EXPECT_EQ(refresh->wParam, 0u);
+    EXPECT_EQ(default_render_id(), default_render_endpoint_id());
+
+    auto buffer = std::make_shared<SampleBuffer>();
+    launch_source_start(sink.hwnd(), SourceSpec::input_device("Monitor of Speakers"), 3, buffer);
+    const auto msg = sink.wait_for(WM_APP_SOURCE_RESULT);
+    ASSERT_TRUE(msg);
+    EXPECT_EQ(msg->lParam, 0);
+    std::unique_ptr<SourceStartReport> report = take_source_start_report(msg->wParam);
+    EXPECT_EQ(report->index, 3u);
+    EXPECT_EQ(report->spec, SourceSpec::input_device("Monitor of Speakers"));
+    ASSERT_TRUE(report->result) << report->result.error();
+    std::vector<SampleChunk> chunks;
+    EXPECT_TRUE(samples_arrive(*buffer, chunks));
+    report.reset();  // stops the capture
+
+    launch_source_start(sink.hwnd(), SourceSpec::loopback_device("[Loopback] Nowhere"), 4, buffer);
+    const auto missing = sink.wait_for(WM_APP_SOURCE_RESULT);
+    ASSERT_TRUE(missing);
+    report = take_source_start_report(missing->wParam);
+    ASSERT_FALSE(report->result);
+    EXPECT_EQ(report->result.error(), "[Loopback] Nowhere: device not found");
+}
+
+}  // namespace
+}  // namespace kestrune::win
