@@ -23,6 +23,7 @@
 #include "controller/window_layout.hpp"
 #include "dialog_watch.hpp"
 #include "main/main_window.hpp"
+#include "main/run_gui.hpp"
 #include "main/window_slot.hpp"
 #include "text/path_text.hpp"
 
@@ -224,6 +225,22 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     EXPECT_TRUE(quit);
     EXPECT_FALSE(::IsWindow(window));
     fs::remove_all(out);
+}
+
+TEST(MainWindow, StartUpFailureIsShownAndExitsWithOne) {
+    // A class registered already makes the start-up's own registration fail.
+    (void)win::register_main_window_class(::GetModuleHandleW(nullptr));
+    BoxWatcher boxes;
+    EXPECT_EQ(win::run_gui(GuiStartup{}), 1);
+    std::vector<test::SeenBox> seen;
+    for (int i = 0; i < 20 && seen.empty(); ++i) {
+        seen = boxes.take();
+        if (seen.empty())
+            ::Sleep(100);
+    }
+    ASSERT_EQ(seen.size(), 1u) << describe(seen);
+    EXPECT_EQ(seen[0].caption, "Kestrune");
+    EXPECT_EQ(seen[0].text, "Kestrune could not start:\nFailed to register window class");
 }
 
 }  // namespace
