@@ -199,14 +199,33 @@ TEST(FinishRecording, SaveAsNamesFollowingPartsAfterTheChosenName) {
     }
 }
 
-TEST(FinishRecording, CancelledSaveAsKeepsFilesAndSummarises) {
-    test::TempDir dir;
-    const auto a = recpart_with_peak(dir / "r.recpart", 0.9f);
-    FakeView view;
-    FakeDialogs dialogs;  // cancels
-    finish_stopped(mixed({a}), true, view, dialogs);
-    EXPECT_EQ(view.text(Control::Status), "Saved: " + path_display(wav_of(a)));
-    EXPECT_TRUE(fs::exists(wav_of(a)));
+TEST(FinishRecording, SaveAsCancelledOrFailingKeepsTheFiles) {
+    {
+        SCOPED_TRACE("cancelled");
+        test::TempDir dir;
+        const auto a = recpart_with_peak(dir / "r.recpart", 0.9f);
+        FakeView view;
+        FakeDialogs dialogs;  // cancels
+        finish_stopped(mixed({a}), true, view, dialogs);
+        EXPECT_EQ(view.text(Control::Status), "Saved: " + path_display(wav_of(a)));
+        EXPECT_TRUE(fs::exists(wav_of(a)));
+    }
+    {
+        SCOPED_TRACE("the chosen folder does not exist");
+        test::TempDir dir;
+        const auto a = recpart_with_peak(dir / "r.recpart", 0.9f);
+        FakeView view;
+        FakeDialogs dialogs;
+        dialogs.save_as_answer = dir / "missing" / "take.wav";
+        finish_stopped(mixed({a}), true, view, dialogs);
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_TRUE(view.messages[0].text.starts_with("Save As error: "));
+        EXPECT_TRUE(view.messages[0].text.ends_with(
+            "\n\nAny files that were not moved are still in:\n" + path_display(dir.path())));
+        EXPECT_EQ(view.messages[0].caption, "Save As error");
+        EXPECT_EQ(view.text(Control::Status), "Save As error.");
+        EXPECT_TRUE(fs::exists(wav_of(a)));
+    }
 }
 
 struct StemsSession {

@@ -18,6 +18,9 @@ cleanup() {
     kestrune_stop_services
 }
 trap cleanup EXIT
+# A wine session left from a run without this display cannot open windows here.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
 kestrune_start_sound_server
 
 status=0
