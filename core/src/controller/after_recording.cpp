@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/copy_file.hpp"
 #include "files/finalize.hpp"
 #include "files/normalize.hpp"
 #include "files/peak.hpp"
@@ -223,10 +224,8 @@ Result<void> move_file(const fs::path& source, const fs::path& destination, bool
     if (!ec)
         return {};
     // Renames fail across volumes; a copy and a delete do the same there.
-    std::error_code copy_ec;
-    fs::copy_file(source, destination, fs::copy_options::none, copy_ec);
-    if (copy_ec)
-        return std::unexpected(error_from_code(copy_ec));
+    if (auto copied = copy_whole_file(source, destination); !copied)
+        return std::unexpected(copied.error());
     std::error_code remove_ec;
     fs::remove(source, remove_ec);
     if (remove_ec)

@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "common/win_error.hpp"
+#include "files/copy_file.hpp"
+
+namespace kestrune {
+
+Result<void> copy_whole_file(const std::filesystem::path& from, const std::filesystem::path& to) {
+    // No progress routine, no cancel flag, no flags: an existing target is
+    // overwritten by CopyFileExW, so the caller has cleared it already.
+    if (!::CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) {
+        return std::unexpected(win::last_error());
+    }
+    return {};
+}
+
+}  // namespace kestrune
