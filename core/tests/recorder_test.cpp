@@ -267,7 +267,11 @@ TEST_F(RecorderTest, SilencedStemsStayAligned) {
     const test::RecpartData loop = test::read_recpart(result.files[0]);
     const test::RecpartData mic = test::read_recpart(result.files[1]);
     EXPECT_GT(loop.frames(), 48000u * 8 / 10);
-    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 8 * 240.0);
+    // A live source trails the clock by its chunk and by how late its thread
+    // gets the processor, which on a loaded machine is tens of milliseconds;
+    // the exact block count is checked on a hand-moved clock in the processor
+    // tests.
+    EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 24 * 240.0);
 }
 
 TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
@@ -394,6 +398,54 @@ TEST_F(RecorderTest, WriteErrorMidRecordingKeepsTheFiles) {
     // Everything the failing file took is still there for repair.
     EXPECT_EQ(std::filesystem::file_size(result.files[0]), 200'000u);
     EXPECT_EQ(backend.running(), 0);
+}
+
+// A file whose close takes a while, so a list sent before the close is seen.
+class SlowClosingFile final : public File {
+public:
+    SlowClosingFile(FilePtr inner, std::shared_ptr<std::atomic<int>> closed)
+        : inner_(std::move(inner)), closed_(std::move(closed)) {}
+    Result<std::size_t> write_some(std::span<const std::byte> data) override {
+        return inner_->write_some(data);
+    }
+    Result<std::size_t> read_some(std::span<std::byte> out) override {
+        return inner_->read_some(out);
+    }
+    Result<void> seek(std::uint64_t offset) override { return inner_->seek(offset); }
+    Result<std::uint64_t> length() override { return inner_->length(); }
+    Result<void> close() override {
+        if (done_)
+            return {};
+        std::this_thread::sleep_for(100ms);
+        done_ = true;
+        Result<void> r = inner_->close();
+        ++*closed_;
+        return r;
+    }
+
+private:
+    FilePtr inner_;
+    std::shared_ptr<std::atomic<int>> closed_;
+    bool done_ = false;
+};
+
+TEST_F(RecorderTest, StopReturnsOnlyOnceEveryFileIsClosed) {
+    // Windows refuses to rename or move a file that is still open, and the
+    // caller finalizes the list at once.
+    auto closed = std::make_shared<std::atomic<int>>(0);
+    writer.open = [closed](const std::filesystem::path& path) -> Result<FilePtr> {
+        Result<FilePtr> f = open_file(path, OpenMode::CreateTruncate);
+        if (!f)
+            return f;
+        return FilePtr(std::make_unique<SlowClosingFile>(std::move(*f), closed));
+    };
+    RecordOptions o = options(RecordingMode::StemsSilence);
+    o.mic = true;
+    Recorder rec = start(o);
+    std::this_thread::sleep_for(50ms);
+    const StopResult result = std::move(rec).stop();
+    ASSERT_EQ(result.files.size(), 2u);
+    EXPECT_EQ(closed->load(), 2);
 }
 
 TEST_F(RecorderTest, FullPartsRollOverIntoNumberedFiles) {

@@ -428,8 +428,8 @@ void Processor::finish() {
         (void)setup_.instructions->flush();
     if (error_ && setup_.error_slot)
         setup_.error_slot->set(error_->text);
-    setup_.status.send(std::move(setup_.files));
-
+    // Closed before the list goes out: on Windows the receiver renames and
+    // moves these files at once, which fails while a handle is still open.
     for (OutputSlot& slot : setup_.outputs)
         if (slot.writer)
             slot.writer->close();
@@ -437,6 +437,8 @@ void Processor::finish() {
     if (setup_.instructions)
         setup_.instructions->close();
     setup_.instructions.reset();
+    setup_.status.send(std::move(setup_.files));
+
     sources_.clear();
     setup_.inputs.clear();
     // The last reference to the capture list may be this one: releasing it
