@@ -397,6 +397,9 @@ TEST_F(RecorderTest, WriteErrorMidRecordingKeepsTheFiles) {
     ASSERT_EQ(result.files.size(), 1u);
     // Everything the failing file took is still there for repair.
     EXPECT_EQ(std::filesystem::file_size(result.files[0]), 200'000u);
+    // The processor lets the captures go after it has sent the list.
+    for (int i = 0; i < 200 && backend.running() != 0; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(backend.running(), 0);
 }
 
