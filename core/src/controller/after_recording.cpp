@@ -14,22 +14,13 @@
 #include "files/peak.hpp"
 #include "io/console.hpp"
 #include "recorder/recpart_writer.hpp"
+#include "text/join.hpp"
 #include "text/path_text.hpp"
 
 namespace fs = std::filesystem;
 
 namespace kestrune {
 namespace {
-
-std::string join(const std::vector<std::string>& parts, const std::string& sep) {
-    std::string out;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            out += sep;
-        out += parts[i];
-    }
-    return out;
-}
 
 bool is_wav_extension(const fs::path& p) {
     std::string ext = path_display(p.extension());

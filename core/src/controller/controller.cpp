@@ -6,6 +6,7 @@
 #include "controller/after_recording.hpp"
 #include "controller/window_layout.hpp"
 #include "quality_presets.hpp"
+#include "text/join.hpp"
 #include "text/path_text.hpp"
 
 namespace kestrune {
@@ -14,16 +15,6 @@ namespace {
 constexpr Control LOCKED_WHILE_RECORDING[] = {Control::Single, Control::StemsSilence,
                                               Control::StemsInstructed, Control::Quality,
                                               Control::AskSave};
-
-std::string join(const std::vector<std::string>& parts, const std::string& sep) {
-    std::string out;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            out += sep;
-        out += parts[i];
-    }
-    return out;
-}
 
 }  // namespace
 
