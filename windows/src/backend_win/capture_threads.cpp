@@ -11,6 +11,7 @@
 #include "capture/capture_texts.hpp"
 #include "capture/start_channel.hpp"
 #include "common/com.hpp"
+#include "common/module_path.hpp"
 #include "common/unique_handle.hpp"
 #include "io/console.hpp"
 
@@ -81,22 +82,6 @@ void input_thread(std::optional<std::string> id, std::shared_ptr<SampleBuffer> b
     // Stop the stream before the last samples go out, as a closed stream delivers nothing more.
     { auto closing = std::move(*stream); }
     chunker.finish();
-}
-
-std::optional<std::filesystem::path> executable_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return std::nullopt;
-        if (n < path.size()) {
-            path.resize(n);
-            return std::filesystem::path(path);
-        }
-        if (path.size() >= 32768)
-            return std::nullopt;
-        path.resize(path.size() * 2);
-    }
 }
 
 void report_loopback_failure(const std::string& error) {

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/com.hpp"
+#include "common/module_path.hpp"
 
 namespace kestrune::win {
 
@@ -20,21 +21,7 @@ std::optional<std::filesystem::path> WinSessionLocations::working_dir() const {
 }
 
 std::optional<std::filesystem::path> WinSessionLocations::program_path() const {
-    // Long paths: grow until the name fits.
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n =
-            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0)
-            return std::nullopt;
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            return std::filesystem::path(buffer);
-        }
-        if (buffer.size() >= 32768)
-            return std::nullopt;
-        buffer.resize(buffer.size() * 2);
-    }
+    return executable_path();
 }
 
 std::optional<std::filesystem::path> WinSessionLocations::documents_dir() const {
