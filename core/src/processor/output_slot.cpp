@@ -5,6 +5,21 @@
 #include "text/path_text.hpp"
 
 namespace kestrune {
+namespace {
+
+template <class Build>
+const std::filesystem::path& cached_next_part(OutputSlot& slot, Build build) {
+    const std::uint32_t part = slot.writer ? slot.writer->part() + 1 : 2;
+    if (slot.next_part.empty() || slot.next_part_number != part ||
+        slot.next_part_segment != slot.segment) {
+        slot.next_part = build(part);
+        slot.next_part_number = part;
+        slot.next_part_segment = slot.segment;
+    }
+    return slot.next_part;
+}
+
+}  // namespace
 
 std::filesystem::path slot_stem(const OutputSlot& slot) {
     std::filesystem::path stem = slot.base_path.stem();
@@ -35,6 +50,16 @@ std::filesystem::path mix_part_path(const std::filesystem::path& dir, const Outp
     std::filesystem::path name = slot_stem(slot);
     name += "_part" + std::to_string(part) + ".recpart";
     return dir / name;
+}
+
+const std::filesystem::path& next_segment_part(OutputSlot& slot) {
+    return cached_next_part(slot,
+                            [&](std::uint32_t part) { return segment_file_path(slot, part); });
+}
+
+const std::filesystem::path& next_mix_part(OutputSlot& slot, const std::filesystem::path& dir) {
+    return cached_next_part(slot,
+                            [&](std::uint32_t part) { return mix_part_path(dir, slot, part); });
 }
 
 }  // namespace kestrune

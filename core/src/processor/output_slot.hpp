@@ -19,6 +19,11 @@ struct OutputSlot {
     std::optional<RecpartWriter> writer;  // the file being written, if any
     std::uint32_t segment = 1;            // instructed stems only
     bool has_segment = false;
+    // The name a roll-over would take, kept so that writing a block does not
+    // build a path each time; valid for the part and segment it was made for.
+    std::filesystem::path next_part = {};
+    std::uint32_t next_part_number = 0;
+    std::uint32_t next_part_segment = 0;
 };
 
 // The stem that names a slot's files ("source" when the base path has none).
@@ -34,5 +39,11 @@ struct OutputSlot {
 // The mixed file's next part: dir / stem + "_part" + part + ".recpart".
 [[nodiscard]] std::filesystem::path mix_part_path(const std::filesystem::path& dir,
                                                   const OutputSlot& slot, std::uint32_t part);
+
+// The path of the part after the writer's current one, for its roll-over:
+// beside the base path (stems) or in dir (the mixed file).
+[[nodiscard]] const std::filesystem::path& next_segment_part(OutputSlot& slot);
+[[nodiscard]] const std::filesystem::path& next_mix_part(OutputSlot& slot,
+                                                         const std::filesystem::path& dir);
 
 }  // namespace kestrune

@@ -267,8 +267,8 @@ bool Processor::mix_and_write(std::size_t n) {
     OutputSlot& slot = setup_.outputs.front();
     if (!slot.writer)
         return true;
-    Result<void> r = slot.writer->write_block(
-        block_, mix_part_path(setup_.session_dir, slot, slot.writer->part() + 1), setup_.files);
+    Result<void> r =
+        slot.writer->write_block(block_, next_mix_part(slot, setup_.session_dir), setup_.files);
     if (!r) {
         error_ = std::move(r.error());  // in the final drain a later error replaces an earlier one
         return false;
@@ -324,8 +324,7 @@ Result<void> Processor::write_to_slot(std::size_t i, std::span<const float> samp
     OutputSlot& slot = setup_.outputs[i];
     if (!slot.writer)
         return {};  // no file for this source right now: dropped
-    return slot.writer->write_block(samples, segment_file_path(slot, slot.writer->part() + 1),
-                                    setup_.files);
+    return slot.writer->write_block(samples, next_segment_part(slot), setup_.files);
 }
 
 void Processor::stem_writing(std::chrono::nanoseconds elapsed) {
