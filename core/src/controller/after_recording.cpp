@@ -1,11 +1,9 @@
 #include "controller/after_recording.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "files/copy_file.hpp"
@@ -107,21 +105,6 @@ std::string summary(const FileList& finished, bool stems) {
     return finished.size() == 1 ? "Saved: " + first : "Saved " + n + " parts: " + first;
 }
 
-// The processor hands over its file list just before it closes the files; on
-// Windows an open .recpart cannot be renamed, so a file still held for a
-// moment is waited for briefly instead of being reported as a save error.
-Result<fs::path> finalize_when_released(const fs::path& file) {
-    auto wav = finalize_recpart(file);
-    auto busy = [](const Error& e) {
-        return e.kind == ErrorKind::PermissionDenied || e.kind == ErrorKind::Other;
-    };
-    for (int attempt = 0; attempt < 20 && !wav && busy(wav.error()); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        wav = finalize_recpart(file);
-    }
-    return wav;
-}
-
 }  // namespace
 
 void finish_recording(Recorder&& recording, bool ask_where, View& view, Dialogs& dialogs) {
@@ -133,7 +116,7 @@ void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialog
     FileList finished;
     std::vector<std::string> save_errors;
     for (const auto& file : result.files) {
-        auto wav = finalize_when_released(file);
+        auto wav = finalize_recpart(file);
         if (wav) {
             finished.push_back(*wav);
         } else {
