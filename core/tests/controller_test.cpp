@@ -9,6 +9,7 @@
 
 #include "controller/controller.hpp"
 #include "support/bytes.hpp"
+#include "support/fake_backend.hpp"
 #include "support/fake_view.hpp"
 #include "support/temp_dir.hpp"
 #include "text/path_text.hpp"
@@ -69,14 +70,6 @@ public:
     std::shared_ptr<std::atomic<int>> released = std::make_shared<std::atomic<int>>(0);
 };
 
-class Places : public SessionLocations {
-public:
-    std::optional<fs::path> working_dir() const override { return work; }
-    std::optional<fs::path> program_path() const override { return std::nullopt; }
-    std::optional<fs::path> documents_dir() const override { return std::nullopt; }
-    std::optional<fs::path> work;
-};
-
 // Keeps requested starts and posted reports until the test delivers them.
 class HeldStarter : public SourceStarter {
 public:
@@ -98,7 +91,7 @@ public:
 struct Window {
     test::TempDir dir;
     MachineBackend backend;
-    Places places;
+    test::FakeLocations places;
     HeldStarter starter;
     FakeView view;
     FakeDialogs dialogs;
@@ -207,14 +200,14 @@ TEST(Controller, StartWarningsAndFailures) {
         SCOPED_TRACE("fallback directory and a failed microphone");
         Window w;
         test::write_bytes(w.dir / "file", {'x'});
-        w.places.work = w.dir / "work";
-        fs::create_directory(*w.places.work);
+        w.places.working = w.dir / "work";
+        fs::create_directory(*w.places.working);
         w.view.set_text(Control::Output, path_display(w.dir / "file" / "sub"));
         w.view.check(Control::Mic);
         w.backend.mic_error = "device busy";
         w.controller().toggle_recording();
         ASSERT_TRUE(w.state.recording.has_value());
-        EXPECT_EQ(w.view.text(Control::Output), path_display(*w.places.work));
+        EXPECT_EQ(w.view.text(Control::Output), path_display(*w.places.working));
         const std::string status = w.view.text(Control::Status);
         EXPECT_TRUE(status.starts_with("Recording (warning: Could not write to ")) << status;
         EXPECT_NE(status.find("; Microphone failed to start: device busy)"), std::string::npos)
