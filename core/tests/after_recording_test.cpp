@@ -111,6 +111,34 @@ TEST(FinishRecording, YesNormalizesEveryFinishedFile) {
     EXPECT_NEAR(last, 1.0f, 1e-4);
 }
 
+TEST(FinishRecording, AFailedNormalizeIsCountedAndNamed) {
+    test::TempDir dir;
+    const auto a = recpart_with_peak(dir / "r.recpart", 0.25f);
+    const auto b = recpart_with_peak(dir / "r_part2.recpart", 0.125f);
+    // A folder where the second file's temporary copy would go.
+    fs::create_directory(dir / "r_part2.wav.tmp");
+    FakeView view;
+    view.answers = {true};
+    FakeDialogs dialogs;
+    finish_stopped(mixed({a, b}, 1, 2), false, view, dialogs);
+    ASSERT_EQ(view.messages.size(), 1u);
+    const std::string head = "Normalized 1 file(s) with 1 error(s):\n" +
+                             path_display(wav_of(b)) + ": ";
+    EXPECT_TRUE(view.messages[0].text.starts_with(head)) << view.messages[0].text;
+    EXPECT_GT(view.messages[0].text.size(), head.size());
+    EXPECT_EQ(view.messages[0].caption, "Normalize error");
+    // The failure leaves its file as it was and does not stop the other.
+    EXPECT_EQ(view.text(Control::Status), "Saved 2 parts: " + path_display(wav_of(a)));
+    auto last_sample = [](const fs::path& p) {
+        const auto bytes = test::read_bytes(p);
+        float v;
+        std::memcpy(&v, bytes.data() + bytes.size() - 4, 4);
+        return v;
+    };
+    EXPECT_NEAR(last_sample(wav_of(a)), 1.0f, 1e-4);
+    EXPECT_EQ(last_sample(wav_of(b)), 0.125f);
+}
+
 TEST(FinishRecording, ReportsProblemsInOrderOfPrecedence) {
     test::TempDir dir;
     const auto good = recpart_with_peak(dir / "good.recpart", 0.9f);
