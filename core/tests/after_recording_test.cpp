@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "controller/after_recording.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 #include "support/bytes.hpp"
 #include "support/fake_view.hpp"
 #include "support/temp_dir.hpp"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 #include "support/bytes.hpp"
 #include "support/faulty_file.hpp"
 #include "support/temp_dir.hpp"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "controller/commands.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 #include "support/bytes.hpp"
 #include "support/fake_view.hpp"
 #include "support/recpart_fixture.hpp"

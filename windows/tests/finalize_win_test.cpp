@@ -7,7 +7,7 @@
 #include "cli/console_repair.hpp"
 #include "files/finalize.hpp"
 #include "io/file.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 #include "support/bytes.hpp"
 #include "support/recpart_fixture.hpp"
 #include "support/temp_dir.hpp"

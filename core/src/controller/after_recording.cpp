@@ -11,7 +11,7 @@
 #include "files/normalize.hpp"
 #include "files/peak.hpp"
 #include "io/console.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 #include "text/join.hpp"
 #include "text/path_text.hpp"
 

@@ -15,7 +15,7 @@
 #include "controller/view.hpp"
 #include "controller/window_state.hpp"
 #include "record_options.hpp"
-#include "recorder/session_locations.hpp"
+#include "session/session_locations.hpp"
 
 namespace kestrune {
 

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "io/file.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 
 namespace kestrune {
 namespace {

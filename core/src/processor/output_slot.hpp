@@ -6,7 +6,7 @@
 #include <string>
 
 #include "output_format.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 
 namespace kestrune {
 

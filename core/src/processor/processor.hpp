@@ -21,7 +21,7 @@
 #include "processor/error_slot.hpp"
 #include "processor/output_slot.hpp"
 #include "processor/status_channel.hpp"
-#include "recorder/capture_list.hpp"
+#include "capture/capture_list.hpp"
 #include "recording_mode.hpp"
 #include "session/instructions_writer.hpp"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 
 namespace kestrune {
 

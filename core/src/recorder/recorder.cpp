@@ -11,7 +11,7 @@
 #include "processor/error_slot.hpp"
 #include "processor/processor.hpp"
 #include "processor/status_channel.hpp"
-#include "recorder/capture_list.hpp"
+#include "capture/capture_list.hpp"
 #include "session/session.hpp"
 #include "session/session_names.hpp"
 

@@ -13,8 +13,8 @@
 #include "capture/capture_backend.hpp"
 #include "error.hpp"
 #include "record_options.hpp"
-#include "recorder/recpart_writer.hpp"
-#include "recorder/session_locations.hpp"
+#include "files/recpart_writer.hpp"
+#include "session/session_locations.hpp"
 
 namespace kestrune {
 

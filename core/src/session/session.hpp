@@ -10,8 +10,8 @@
 #include "error.hpp"
 #include "output_format.hpp"
 #include "processor/output_slot.hpp"
-#include "recorder/recpart_writer.hpp"
-#include "recorder/session_locations.hpp"
+#include "files/recpart_writer.hpp"
+#include "session/session_locations.hpp"
 #include "recording_mode.hpp"
 #include "session/instructions_writer.hpp"
 

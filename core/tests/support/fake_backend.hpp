@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "capture/capture_backend.hpp"
-#include "recorder/session_locations.hpp"
+#include "session/session_locations.hpp"
 
 namespace kestrune::test {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "io/file.hpp"
-#include "recorder/recpart_writer.hpp"
+#include "files/recpart_writer.hpp"
 
 namespace kestrune::test {
 

@@ -2,7 +2,7 @@
 // Where a recording may go on Windows when the requested folder fails: the
 // working directory, the program's folder and the user's Documents.
 
-#include "recorder/session_locations.hpp"
+#include "session/session_locations.hpp"
 
 namespace kestrune::win {
 

@@ -14,13 +14,13 @@ mkdir -p "$ARTIFACTS"
 # shellcheck source=../../../scripts/lib/services.sh
 . "$ROOT/scripts/lib/services.sh"
 cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
+    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
     kestrune_stop_services
 }
 trap cleanup EXIT
 # A wine session left from a run without this display cannot open windows here.
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w >/dev/null 2>&1 || true
+"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
+"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
 kestrune_start_sound_server
 
 status=0
@@ -52,7 +52,7 @@ run_on() {
     touch "$shots/done"
     wait "$pid" || status=1
     rm -rf "$shots"
-    wineserver -k >/dev/null 2>&1 || true
+    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
     # A fresh display for the next size.
     kill "$KESTRUNE_XVFB_PID" 2>/dev/null || true
     wait "$KESTRUNE_XVFB_PID" 2>/dev/null || true
