@@ -40,7 +40,7 @@ while [ $# -gt 0 ]; do
             shift
             [ $# -gt 0 ] || break
             if [[ "$1" == /* ]]; then
-                args+=("$(winepath -w "$1" 2>/dev/null)")
+                args+=("$("$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null)")
             else
                 args+=("$1")
             fi
@@ -64,6 +64,6 @@ status=$?
 set -e
 # Let wine's helper processes leave the private display before it goes.
 if [ -n "$KESTRUNE_XVFB_PID" ]; then
-    timeout 20 wineserver -w 2>/dev/null || true
+    timeout 20 "$ROOT/scripts/wine-root.sh" wineserver -w 2>/dev/null || true
 fi
 exit $status

@@ -92,7 +92,7 @@ head -c 44101 /dev/urandom >"$WORK/samples.raw"
 cat "$WORK/samples.raw" >>"$REC/take.recpart"
 [ "$(stat -c %s "$REC/take.recpart")" = 44145 ] || fail "fixture has the wrong length"
 
-WINREC="$(winepath -w "$REC" 2>/dev/null)"
+WINREC="$("$ROOT/scripts/wine-root.sh" winepath -w "$REC" 2>/dev/null)"
 run repair --repair --output "$WINREC"
 expect_rc repair 0
 printf 'Repaired: %s\\take.recpart -> %s\\take.wav\n' "$WINREC" "$WINREC" >"$WORK/repair.expected"
@@ -142,7 +142,7 @@ fi
 
 # Nothing to repair: said so, still exit code 0.
 mkdir "$WORK/none"
-WINNONE="$(winepath -w "$WORK/none" 2>/dev/null)"
+WINNONE="$("$ROOT/scripts/wine-root.sh" winepath -w "$WORK/none" 2>/dev/null)"
 run nothing --repair -o "$WINNONE" --duration 5
 expect_rc nothing 0
 printf 'No incomplete recordings found in %s\n' "$WINNONE" >"$WORK/nothing.expected"

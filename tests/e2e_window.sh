@@ -22,7 +22,7 @@ WATCH_PID=""
 . "$ROOT/scripts/lib/services.sh"
 cleanup() {
     [ -n "$TONE_PID" ] && kill "$TONE_PID" 2>/dev/null || true
-    wineserver -k >/dev/null 2>&1 || true
+    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
     kestrune_stop_services
     rm -rf "$WORK"
 }
@@ -36,8 +36,8 @@ for tool in "$EXE" "$WATCH"; do
     [ -f "$tool" ] || { echo "e2e_window: $tool is missing; build the Windows tree" >&2; exit 1; }
 done
 # A wine session left from a run without this display cannot open windows here.
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w >/dev/null 2>&1 || true
+"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
+"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
 kestrune_start_display
 kestrune_start_sound_server
 
@@ -57,7 +57,7 @@ check_boxes() {
     fi
 }
 
-win_path() { winepath -w "$1" 2>/dev/null; }
+win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
 
 # analyse WAV: prints "seconds peak frequency" of the first channel. The
 # frequency comes from the median spacing of rising zero crossings, so that
@@ -158,7 +158,7 @@ for _ in $(seq 1 300); do
 done
 sleep 2
 # Everything in this private prefix is ours: the program and the box watcher.
-wineserver -k >/dev/null 2>&1 || true
+"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
 wait "$CRASH_PID" 2>/dev/null || true
 wait "$WATCH_PID" 2>/dev/null || true
 check_boxes crash
