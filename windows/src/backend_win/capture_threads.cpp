@@ -2,17 +2,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <utility>
 
 #include "backend_win/capture_stream.hpp"
 #include "backend_win/keep_alive_render.hpp"
+#include "backend_win/loopback_failure.hpp"
 #include "capture/capture_texts.hpp"
 #include "capture/start_channel.hpp"
 #include "common/com.hpp"
-#include "common/module_path.hpp"
-#include "common/unique_handle.hpp"
 #include "io/console.hpp"
 
 namespace kestrune::win {
@@ -82,19 +80,6 @@ void input_thread(std::optional<std::string> id, std::shared_ptr<SampleBuffer> b
     // Stop the stream before the last samples go out, as a closed stream delivers nothing more.
     { auto closing = std::move(*stream); }
     chunker.finish();
-}
-
-void report_loopback_failure(const std::string& error) {
-    const std::filesystem::path log = loopback_log_path(executable_path());
-    // Truncates: the file keeps only the last failure. Failures to write are ignored.
-    UniqueFileHandle file(::CreateFileW(log.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) {
-        const std::string text = loopback_log_text(error);
-        DWORD written = 0;
-        ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    }
-    write_stderr_line(loopback_stderr_line(error));
 }
 
 void loopback_thread(std::optional<std::string> id, std::shared_ptr<SampleBuffer> buffer,
