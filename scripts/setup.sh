@@ -158,13 +158,17 @@ make_wine_root() {
     touch "$WINE_ROOT/.kestrune-ready"
 }
 
+# Wine 10 falls back to its Wayland driver without a display, which complains
+# on standard error about XDG_RUNTIME_DIR; console runs must print only their own.
 init_wine_prefix() {
-    [ -f "$WINEPREFIX_DIR/.kestrune-ready" ] && return 0
+    [ -f "$WINEPREFIX_DIR/.kestrune-ready-x11" ] && return 0
     log "initialising wine prefix in $WINEPREFIX_DIR"
     mkdir -p "$WINEPREFIX_DIR"
     WINEPREFIX="$WINEPREFIX_DIR" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
-        "$ROOT/scripts/wine-root.sh" sh -c 'wineboot -i; wineserver -w' >/dev/null 2>&1 || true
-    touch "$WINEPREFIX_DIR/.kestrune-ready"
+        "$ROOT/scripts/wine-root.sh" sh -c 'wineboot -i
+            wine reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /d x11 /f
+            wineserver -w' >/dev/null 2>&1 || true
+    touch "$WINEPREFIX_DIR/.kestrune-ready-x11"
 }
 
 install_packages

@@ -107,12 +107,14 @@ std::string summary(const FileList& finished, bool stems) {
 
 }  // namespace
 
-void finish_recording(Recorder&& recording, bool ask_where, View& view, Dialogs& dialogs) {
+void finish_recording(Recorder&& recording, bool ask_where, View& view, Dialogs& dialogs,
+                      bool unattended) {
     const StopResult result = std::move(recording).stop();
-    finish_stopped(result, ask_where, view, dialogs);
+    finish_stopped(result, ask_where, view, dialogs, unattended);
 }
 
-void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialogs& dialogs) {
+void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialogs& dialogs,
+                    bool unattended) {
     FileList finished;
     std::vector<std::string> save_errors;
     for (const auto& file : result.files) {
@@ -146,7 +148,8 @@ void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialog
         return;
     }
 
-    offer_normalize(result, finished, view);
+    if (!unattended)
+        offer_normalize(result, finished, view);
 
     if (ask_where) {
         std::optional<Result<FileList>> moved;

@@ -14,9 +14,13 @@ namespace kestrune {
 
 // Stops the recording (blocking until its files are finished), then runs
 // finish_stopped.
-void finish_recording(Recorder&& recording, bool ask_where, View& view, Dialogs& dialogs);
+void finish_recording(Recorder&& recording, bool ask_where, View& view, Dialogs& dialogs,
+                      bool unattended = false);
 
-void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialogs& dialogs);
+// An unattended run (a timed recording from the command line) asks no
+// question nobody is there to answer: a quiet mix is left as recorded.
+void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialogs& dialogs,
+                    bool unattended = false);
 
 // Moves a file, falling back to copy and delete across volumes. Without
 // replace an existing destination is an AlreadyExists error.

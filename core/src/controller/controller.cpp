@@ -126,7 +126,7 @@ void Controller::start_recording(const RecordOptions& options,
     }
 }
 
-void Controller::stop_recording() {
+void Controller::stop_recording(bool unattended) {
     view_.set_text(Control::StartStop, "&Start Recording");
     view_.set_text(Control::Duration, "");
     for (Control c : LOCKED_WHILE_RECORDING)
@@ -139,7 +139,7 @@ void Controller::stop_recording() {
     Recorder recording = std::move(*state_.recording);
     state_.recording.reset();
     const bool ask_where = view_.is_checked(Control::AskSave);
-    finish_recording(std::move(recording), ask_where, view_, dialogs_);
+    finish_recording(std::move(recording), ask_where, view_, dialogs_, unattended);
 }
 
 void Controller::on_tick() {
@@ -148,7 +148,7 @@ void Controller::on_tick() {
         return;
     }
     if (state_.deadline && services_.now() >= *state_.deadline) {
-        stop_recording();
+        stop_recording(true);
         view_.post_close();
         return;
     }

@@ -51,7 +51,8 @@ public:
     [[nodiscard]] RecordOptions gather_options() const;
     void toggle_recording();
     void start_recording(const RecordOptions& options, std::optional<std::uint64_t> duration_secs);
-    void stop_recording();
+    // unattended: stopped by the command line's deadline, with nobody to ask.
+    void stop_recording(bool unattended = false);
     void on_tick();
     void update_duration_label();
     void refresh_device_list();
