@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# End to end under wine, on a virtual display and the private sound server: a
-# tone plays into the default output "Speakers" while the default input is its
-# monitor. Timed recordings from the command line must end by themselves and
-# hold that tone (two sources mixed at 1/2), the stem modes must give their
-# files, and a recording killed hard must be repairable. A message box fails
-# the run with its text instead of blocking it.
+# End to end under wine, on a virtual display and the private sound server:
+# 440 Hz plays into the default output "Speakers" (system audio) and 660 Hz
+# into "Headphones", whose monitor is the default input (the microphone).
+# Timed recordings from the command line must end by themselves; the mix must
+# hold each tone at half its level, each stem its own tone alone at full level;
+# a recording killed hard must be repairable. A message box fails the run with
+# its text instead of blocking it.
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -16,12 +17,15 @@ export WINEDEBUG=-all
 WORK="$(mktemp -d /tmp/kestrune-e2e.XXXXXX)"
 failures=0
 TONE_PID=""
+TONE2_PID=""
 WATCH_PID=""
 
 # shellcheck source=../scripts/lib/services.sh
 . "$ROOT/scripts/lib/services.sh"
 cleanup() {
-    [ -n "$TONE_PID" ] && kill "$TONE_PID" 2>/dev/null || true
+    for pid in "$TONE_PID" "$TONE2_PID"; do
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    done
     "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
     kestrune_stop_services
     rm -rf "$WORK"
@@ -41,10 +45,18 @@ done
 kestrune_start_display
 kestrune_start_sound_server
 
-# 440 Hz at half scale, long enough for every run below; played in a loop.
-sox -n -r 44100 -c 2 -b 16 "$WORK/tone.wav" synth 60 sine 440 vol 0.5
-( while true; do paplay -d spk "$WORK/tone.wav" 2>/dev/null || sleep 1; done ) &
+pactl set-default-source spk2.monitor
+# Each tone at half scale, long enough for every run below; played in a loop.
+SYSTEM_HZ=440
+MIC_HZ=660
+play_loop() {
+    sox -n -r 44100 -c 2 -b 16 "$WORK/$2.wav" synth 60 sine "$2" vol 0.5
+    while true; do paplay -d "$1" "$WORK/$2.wav" 2>/dev/null || sleep 1; done
+}
+play_loop spk "$SYSTEM_HZ" &
 TONE_PID=$!
+play_loop spk2 "$MIC_HZ" &
+TONE2_PID=$!
 
 "$ROOT/scripts/wine-run.sh" "$WATCH" >"$WORK/boxes.txt" 2>/dev/null &
 WATCH_PID=$!
@@ -59,33 +71,18 @@ check_boxes() {
 
 win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
 
-# analyse WAV: prints "seconds peak frequency" of the first channel. The
-# frequency comes from the median spacing of rising zero crossings, so that
-# a late start of an input device or a gap the loaded sound server leaves
-# does not skew it.
-analyse() {
-    sox "$1" -t f32 -r 44100 - remix 1 2>/dev/null | python3 -c '
-import sys, array
-a = array.array("f"); a.frombytes(sys.stdin.buffer.read())
-n = len(a); rate = 44100
-peak = max((abs(x) for x in a), default=0.0)
-loud = [i for i in range(n) if abs(a[i]) > 0.02]
-lo, hi = (loud[0], loud[-1]) if loud else (0, 0)
-ups = [i - 1 + a[i - 1] / (a[i - 1] - a[i]) for i in range(lo + 1, hi) if a[i - 1] < 0 <= a[i]]
-gaps = sorted(y - x for x, y in zip(ups, ups[1:]))
-freq = rate / gaps[len(gaps) // 2] if gaps else 0.0
-print("%.3f %.4f %.1f" % (n / rate, peak, freq))'
-}
-
-# expect_tone NAME WAV MIN_SECONDS MAX_SECONDS PEAK: the tone at PEAK (within 0.05).
-expect_tone() {
-    local got secs peak freq
-    got="$(analyse "$2")"
-    read -r secs peak freq <<<"$got"
-    echo "$1: $got (seconds peak Hz)"
+# expect_tones NAME WAV MIN_SECONDS MAX_SECONDS SYSTEM_LEVEL MIC_LEVEL: the
+# file's length, and each tone at its level within 0.05 (a level of 0: absent).
+expect_tones() {
+    local got secs sys mic
+    got="$(python3 "$ROOT/tests/lib/tones.py" "$2" "$SYSTEM_HZ" "$MIC_HZ")"
+    read -r secs sys mic <<<"$got"
+    echo "$1: $got (seconds, $SYSTEM_HZ Hz, $MIC_HZ Hz)"
     python3 -c "import sys; sys.exit(0 if $3 <= $secs <= $4 else 1)" || fail "$1: length $secs s"
-    python3 -c "import sys; sys.exit(0 if abs($peak - $5) <= 0.05 else 1)" || fail "$1: peak $peak, wanted $5"
-    python3 -c "import sys; sys.exit(0 if 435 <= $freq <= 445 else 1)" || fail "$1: frequency $freq Hz"
+    python3 -c "import sys; sys.exit(0 if abs($sys - $5) <= 0.05 else 1)" ||
+        fail "$1: system audio at $sys, wanted $5"
+    python3 -c "import sys; sys.exit(0 if abs($mic - $6) <= 0.05 else 1)" ||
+        fail "$1: microphone at $mic, wanted $6"
 }
 
 # record NAME ARGS...: a timed run; it must exit 0 by itself.
@@ -106,8 +103,8 @@ record() {
 record mixed --mic --duration 3
 mapfile -t wavs < <(find "$WORK/mixed" -maxdepth 1 -name 'recording_*.wav')
 if [ "${#wavs[@]}" = 1 ]; then
-    # Two sources mixed at 1/2 each: the played 0.5 arrives at 0.25.
-    expect_tone mixed "${wavs[0]}" 2.5 4.6 0.25
+    # Two sources mixed at 1/2 each: each played 0.5 arrives at 0.25.
+    expect_tones mixed "${wavs[0]}" 2.5 4.6 0.25 0.25
 else
     fail "mixed: ${#wavs[@]} recording_*.wav files: $(ls -R "$WORK/mixed")"
 fi
@@ -124,11 +121,14 @@ expect_stems() {
     for stem in loopback.wav mic.wav; do
         [ -f "$session/$stem" ] || fail "$name: $stem missing: $(ls "$session")"
     done
+    # A stem is not mixed: its tone arrives at the level played, and the other
+    # source's tone not at all. A device starts when it first delivers, which
+    # under wine can be a second or two into the recording.
+    if [ -f "$session/loopback.wav" ]; then
+        expect_tones "$name loopback" "$session/loopback.wav" 1.0 4.6 0.5 0
+    fi
     if [ -f "$session/mic.wav" ]; then
-        # A stem is not mixed: the tone arrives at the level played. It starts
-        # when the device first delivers, which under wine can be a second or
-        # two into the recording.
-        expect_tone "$name mic" "$session/mic.wav" 1.0 4.6 0.5
+        expect_tones "$name mic" "$session/mic.wav" 1.0 4.6 0 0.5
     fi
 }
 record stems --mic --stems --duration 3
@@ -136,8 +136,8 @@ expect_stems stems
 session="$(find "$WORK/stems" -mindepth 1 -maxdepth 1 -type d -name 'recording_*' | head -n 1)"
 if [ -n "$session" ] && [ -f "$session/instructions.txt" ]; then
     grep -q '^#' "$session/instructions.txt" || fail "stems: instructions.txt has no header"
-    grep -qx '0 loopback' "$session/instructions.txt" || fail "stems: no line '0 loopback'"
-    grep -qx '0 mic' "$session/instructions.txt" || fail "stems: no line '0 mic'"
+    grep -qE '^[0-9]+ loopback$' "$session/instructions.txt" || fail "stems: no loopback line"
+    grep -qE '^[0-9]+ mic$' "$session/instructions.txt" || fail "stems: no mic line"
 else
     fail "stems: instructions.txt missing"
 fi
@@ -174,7 +174,7 @@ if [ "${#parts[@]}" = 1 ]; then
     mapfile -t wavs < <(find "$WORK/crash" -maxdepth 1 -name 'recording_*.wav')
     if [ "${#wavs[@]}" = 1 ]; then
         # Two seconds were recorded; a crash may cost the last few hundred ms.
-        expect_tone crash "${wavs[0]}" 1.6 3.0 0.25
+        expect_tones crash "${wavs[0]}" 1.6 3.0 0.25 0.25
     else
         fail "crash: ${#wavs[@]} .wav files after repair"
     fi
