@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
 # Set-up if needed, both builds, then every test: native, under wine, and the
-# end-to-end scripts.
+# end-to-end scripts. Says how long each part took.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$ROOT/scripts/build.sh"
 JOBS="${KESTRUNE_JOBS:-$(nproc)}"
 status=0
-ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS" || status=1
-ctest --test-dir "$ROOT/build/windows" --output-on-failure || status=1
-for t in "$ROOT"/tests/*.sh; do
-    [ -e "$t" ] || continue
-    echo "== $(basename "$t")"
-    if ! "$t"; then
-        echo "FAILED: $(basename "$t")"
+timings=()
+# timed LABEL COMMAND...: runs the command, notes its time, keeps going on failure.
+timed() {
+    local label="$1" start=$SECONDS
+    shift
+    echo "== $label"
+    if ! "$@"; then
+        echo "FAILED: $label"
         status=1
     fi
+    timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$label")")
+}
+timed "set-up" "$ROOT/scripts/setup.sh"
+timed "native build" "$ROOT/scripts/build.sh" native
+timed "windows build" "$ROOT/scripts/build.sh" windows
+timed "native tests" ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS"
+timed "windows tests" ctest --test-dir "$ROOT/build/windows" --output-on-failure
+for t in "$ROOT"/tests/*.sh; do
+    [ -e "$t" ] || continue
+    timed "$(basename "$t")" "$t"
 done
+echo "== times"
+printf '%s\n' "${timings[@]}"
 exit $status
