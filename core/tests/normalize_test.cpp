@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,40 @@ TEST(NormalizeFile, EveryCutThroughTheHeadersIsRefused) {
     }
 }
 
+TEST(NormalizeFile, RefusesAFileWhoseDataSizeLeavesAudioOut) {
+    // Samples 0..3 described, then more audio the size does not count (a
+    // header rewritten before the recording ended, or capped at 4 GiB).
+    const std::vector<std::int32_t> samples = {1000, -2000, 3000, -4000, 16000, -16000};
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> tail;  // appended after the data chunk
+        std::optional<std::uint32_t> data_size;
+        bool refused;
+    };
+    const std::vector<std::uint8_t> list_chunk = {'L', 'I', 'S', 'T', 4,   0,
+                                                  0,   0,   'I', 'N', 'F', 'O'};
+    const Case cases[] = {
+        {"size short of the audio", {}, 8, true},
+        {"size over the file (capped, or cut)", {}, 0xFFFFFFFF, true},
+        {"a chunk after the data", list_chunk, std::nullopt, false},
+        {"a cut last frame", {0x12}, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        std::vector<std::uint8_t> bytes =
+            test::int_wav_bytes({}, samples, {.cut_bytes = 0, .data_size = c.data_size});
+        bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+        test::write_bytes(dir / "take.wav", bytes);
+        const Result<NormalizeOutcome> r = normalize_file(dir / "take.wav");
+        EXPECT_EQ(r.has_value(), !c.refused) << (r ? "" : r.error().text);
+        if (c.refused) {
+            EXPECT_EQ(test::read_bytes(dir / "take.wav"), bytes);
+        }
+        EXPECT_FALSE(std::filesystem::exists(temp_of(dir / "take.wav")));
+    }
+}
+
 TEST(NormalizeFile, ReadOnlyFileIsRefusedBeforeAnythingIsWritten) {
     test::TempDir dir;
     const auto path = test::write_int_wav(dir / "ro.wav", {}, {100, -50});
@@ -364,6 +399,7 @@ public:
     }
     Result<void> seek(std::uint64_t offset) override { return inner_->seek(offset); }
     Result<std::uint64_t> length() override { return inner_->length(); }
+    Result<void> sync() override { return inner_->sync(); }
     Result<void> close() override {
         Result<void> r = inner_->close();
         if (fail_close_)
@@ -420,16 +456,15 @@ TEST(NormalizeFile, IoFailuresAtEveryStepLeaveTheInputAsItWas) {
     struct Case {
         const char* name;
         Faults faults;
-        bool temp_remains;
     };
     const Case cases[] = {
-        {"temporary file takes no header", {.temp_write_budget = 0}, true},
-        {"temporary file full in the middle", {.temp_write_budget = 300001}, true},
-        {"header cannot be completed", {.temp_write_budget = file_bytes}, true},
-        {"temporary file cannot be closed", {.temp_close_fails = true}, true},
-        {"final move fails", {.replace_fails = true}, true},
-        {"input unreadable while measuring", {.input_read_budget = 500000}, false},
-        {"input unreadable while rewriting", {.input_read_budget = file_bytes + 300000}, true},
+        {"temporary file takes no header", {.temp_write_budget = 0}},
+        {"temporary file full in the middle", {.temp_write_budget = 300001}},
+        {"header cannot be completed", {.temp_write_budget = file_bytes}},
+        {"temporary file cannot be closed", {.temp_close_fails = true}},
+        {"final move fails", {.replace_fails = true}},
+        {"input unreadable while measuring", {.input_read_budget = 500000}},
+        {"input unreadable while rewriting", {.input_read_budget = file_bytes + 300000}},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
@@ -441,7 +476,7 @@ TEST(NormalizeFile, IoFailuresAtEveryStepLeaveTheInputAsItWas) {
         ASSERT_FALSE(r.has_value());
         EXPECT_EQ(r.error().text, "injected fault");
         EXPECT_TRUE(test::read_bytes(path) == before);
-        EXPECT_EQ(std::filesystem::exists(temp_of(path)), c.temp_remains);
+        EXPECT_FALSE(std::filesystem::exists(temp_of(path))) << "no temporary file stays";
     }
 }
 

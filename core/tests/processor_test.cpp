@@ -237,11 +237,15 @@ TEST(Processor, InstructedSegmentsGetFilesAndOffsets) {
     rig.push(1, constant(960, 0.2f));
     rig.cycle();  // two blocks at once
     rig.enabled[0]->store(true);
-    // A file already at mic_2.recpart pushes the segment to mic_2_1.
+    // A file already at mic_2.recpart pushes the segment to mic_2_1, and the
+    // instructions name the file it really went to.
     test::write_bytes(rig.file("mic_2.recpart"), {1, 2, 3});
     rig.push(0, constant(480, 0.3f));
     rig.cycle();
+    // Every line is in the file as soon as it is made, so a crash keeps them.
+    const auto written = test::read_bytes(rig.file("instructions.txt"));
     const FileList files = rig.stop_and_receive();
+    EXPECT_EQ(test::read_bytes(rig.file("instructions.txt")), written);
 
     const std::vector<std::filesystem::path> expected{
         rig.file("mic.recpart"), rig.file("late.recpart"), rig.file("mic_2_1.recpart")};
@@ -251,7 +255,7 @@ TEST(Processor, InstructedSegmentsGetFilesAndOffsets) {
     EXPECT_EQ(test::read_recpart(files[2]).samples.size(), 480u);
     const auto text = test::read_bytes(rig.file("instructions.txt"));
     const std::string s(text.begin(), text.end());
-    EXPECT_NE(s.find("# sample_offset file\n0 mic\n2400 late\n2880 mic_2\n"), std::string::npos)
+    EXPECT_NE(s.find("# sample_offset file\n0 mic\n2400 late\n2880 mic_2_1\n"), std::string::npos)
         << s;
 }
 
