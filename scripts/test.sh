@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Set-up if needed, both builds, then every test: native, under wine, and the
-# end-to-end scripts.
+# Set-up if needed, both builds, then every test: native, under wine, the
+# end-to-end scripts, and a short run of the file-format fuzz target.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/build.sh"
@@ -16,4 +16,10 @@ for t in "$ROOT"/tests/*.sh; do
         status=1
     fi
 done
+echo "== fuzz (60 s)"
+if ! "$ROOT/fuzz/run.sh" 60 >"$ROOT/build/fuzz.log" 2>&1; then
+    tail -n 40 "$ROOT/build/fuzz.log"
+    echo "FAILED: fuzz (see build/fuzz.log and build/fuzz/artifacts)"
+    status=1
+fi
 exit $status
