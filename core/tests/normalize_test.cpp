@@ -364,16 +364,17 @@ TEST(NormalizeFile, ReusesALeftoverTemporaryFile) {
     EXPECT_FALSE(std::filesystem::exists(temp_of(path)));
 }
 
-// A file that fails on demand: after a number of bytes written or read, or at
-// close.
+// A file that fails on demand: after a number of bytes written or read, at
+// the sync, or at close.
 class FaultyFile final : public File {
 public:
     FaultyFile(FilePtr inner, std::optional<std::uint64_t> write_budget,
-               std::optional<std::uint64_t> read_budget, bool fail_close)
+               std::optional<std::uint64_t> read_budget, bool fail_close, bool fail_sync = false)
         : inner_(std::move(inner)),
           write_budget_(write_budget),
           read_budget_(read_budget),
-          fail_close_(fail_close) {}
+          fail_close_(fail_close),
+          fail_sync_(fail_sync) {}
 
     Result<std::size_t> write_some(std::span<const std::byte> data) override {
         if (write_budget_) {
@@ -399,7 +400,11 @@ public:
     }
     Result<void> seek(std::uint64_t offset) override { return inner_->seek(offset); }
     Result<std::uint64_t> length() override { return inner_->length(); }
-    Result<void> sync() override { return inner_->sync(); }
+    Result<void> sync() override {
+        if (fail_sync_)
+            return injected();
+        return inner_->sync();
+    }
     Result<void> close() override {
         Result<void> r = inner_->close();
         if (fail_close_)
@@ -414,12 +419,14 @@ private:
     std::optional<std::uint64_t> write_budget_;
     std::optional<std::uint64_t> read_budget_;
     bool fail_close_;
+    bool fail_sync_;
 };
 
 struct Faults {
     std::optional<std::uint64_t> temp_write_budget = std::nullopt;
     std::optional<std::uint64_t> input_read_budget = std::nullopt;
     bool temp_close_fails = false;
+    bool temp_sync_fails = false;
     bool replace_fails = false;
 };
 
@@ -433,7 +440,8 @@ FileOps faulty_ops(const Faults& faults, std::vector<std::filesystem::path>* cre
             if (created)
                 created->push_back(p);
             return std::make_unique<FaultyFile>(std::move(*f), faults.temp_write_budget,
-                                                std::nullopt, faults.temp_close_fails);
+                                                std::nullopt, faults.temp_close_fails,
+                                                faults.temp_sync_fails);
         }
         return std::make_unique<FaultyFile>(std::move(*f), std::nullopt, faults.input_read_budget,
                                             false);
@@ -462,6 +470,9 @@ TEST(NormalizeFile, IoFailuresAtEveryStepLeaveTheInputAsItWas) {
         {"temporary file full in the middle", {.temp_write_budget = 300001}},
         {"header cannot be completed", {.temp_write_budget = file_bytes}},
         {"temporary file cannot be closed", {.temp_close_fails = true}},
+        // Replacing the original before the copy is on the disk could leave
+        // zeros in its place after a power cut.
+        {"temporary file cannot reach the disk", {.temp_sync_fails = true}},
         {"final move fails", {.replace_fails = true}},
         {"input unreadable while measuring", {.input_read_budget = 500000}},
         {"input unreadable while rewriting", {.input_read_budget = file_bytes + 300000}},
