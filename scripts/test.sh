@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Set-up if needed, both builds, then every test: native, under wine, and the
-# end-to-end scripts. Says how long each part took.
+# Set-up if needed, both builds, then every test: native, under wine, the
+# end-to-end scripts, and a short run of the file-format fuzz target. Says how
+# long each part took.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="${KESTRUNE_JOBS:-$(nproc)}"
@@ -26,6 +27,14 @@ for t in "$ROOT"/tests/*.sh; do
     [ -e "$t" ] || continue
     timed "$(basename "$t")" "$t"
 done
+fuzz_smoke() {
+    if ! "$ROOT/fuzz/run.sh" 60 >"$ROOT/build/fuzz.log" 2>&1; then
+        tail -n 40 "$ROOT/build/fuzz.log"
+        echo "see build/fuzz.log and build/fuzz/artifacts"
+        return 1
+    fi
+}
+timed "fuzz (60 s)" fuzz_smoke
 echo "== times"
 printf '%s\n' "${timings[@]}"
 exit $status

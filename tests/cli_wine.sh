@@ -104,8 +104,8 @@ if [ ! -f "$WAV" ] || [ -e "$REC/take.recpart" ]; then
     fail "repair did not move take.recpart to take.wav"
 else
     field() { od -An -tu4 -j "$1" -N4 "$WAV" | tr -d ' '; }
-    [ "$(field 4)" = 44137 ] || fail "RIFF size $(field 4), wanted 44137"
-    [ "$(field 40)" = 44101 ] || fail "data size $(field 40), wanted 44101"
+    [ "$(field 4)" = 44136 ] || fail "RIFF size $(field 4), wanted 44136"
+    [ "$(field 40)" = 44100 ] || fail "data size $(field 40), wanted 44100 (whole frames)"
     tail -c +45 "$WAV" | cmp -s - "$WORK/samples.raw" || fail "sample bytes changed"
 
     # sox: whole frames only.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -204,8 +205,20 @@ TEST(FinishRecording, ReportsProblemsInOrderOfPrecedence) {
 }
 
 TEST(FinishRecording, SaveAsNamesFollowingPartsAfterTheChosenName) {
-    for (const char* typed : {"take", "take.wav"}) {
-        SCOPED_TRACE(typed);
+    struct Case {
+        const char* typed;
+        const char* first;   // where the first part lands
+        const char* second;  // and the second
+        const char* note;    // what the status adds
+    };
+    const Case cases[] = {
+        // Confirmed in the dialog: replaced.
+        {"take.wav", "take.wav", "take_part2.wav", ""},
+        // ".wav" added here, so nobody confirmed replacing take.wav.
+        {"take", "take_1.wav", "take_1_part2.wav", " (names in use, saved as: take_1.wav)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
         test::TempDir dir;
         fs::create_directory(dir / "out");
         fs::create_directory(dir / "chosen");
@@ -214,16 +227,72 @@ TEST(FinishRecording, SaveAsNamesFollowingPartsAfterTheChosenName) {
         test::write_bytes(dir / "chosen" / "take.wav", {'o', 'l', 'd'});
         FakeView view;
         FakeDialogs dialogs;
-        dialogs.save_as_answer = dir / "chosen" / typed;
+        dialogs.save_as_answer = dir / "chosen" / c.typed;
         finish_stopped(mixed({a, b}), true, view, dialogs);
         ASSERT_EQ(dialogs.save_as_suggestions.size(), 1u);
         EXPECT_EQ(dialogs.save_as_suggestions[0], fs::path("recording_x.wav"));
         EXPECT_TRUE(view.messages.empty());
         EXPECT_EQ(view.text(Control::Status),
-                  "Saved 2 parts: " + path_display(dir / "chosen" / "take.wav"));
-        EXPECT_GT(fs::file_size(dir / "chosen" / "take.wav"), 3u);  // replaced
-        EXPECT_TRUE(fs::exists(dir / "chosen" / "take_part2.wav"));
+                  "Saved 2 parts: " + path_display(dir / "chosen" / c.first) + c.note);
+        EXPECT_GT(fs::file_size(dir / "chosen" / c.first), 3u);
+        EXPECT_TRUE(fs::exists(dir / "chosen" / c.second));
         EXPECT_FALSE(fs::exists(wav_of(a)));
+    }
+}
+
+TEST(FinishRecording, SaveAsNeverLosesAFile) {
+    struct Case {
+        const char* name;
+        const char* chosen;            // relative to the output folder
+        std::vector<const char*> end;  // every file in it afterwards
+        const char* status;            // empty: an error is shown
+    };
+    const Case cases[] = {
+        {"onto its own file", "rec.wav", {"rec.wav", "rec_part2.wav"}, "Saved 2 parts: rec.wav"},
+        {"onto one of its own parts", "rec_part2.wav", {"rec.wav", "rec_part2.wav"}, ""},
+        {"parts never replace a file nobody confirmed",
+         "take.wav",
+         {"take.wav", "take_part2.wav", "take_part2_1.wav"},
+         "Saved 2 parts: take.wav (names in use, saved as: take_part2_1.wav)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const auto a = recpart_with_peak(dir / "rec.recpart", 0.9f, 800);
+        const auto b = recpart_with_peak(dir / "rec_part2.recpart", 0.9f, 400);
+        test::write_bytes(dir / "take_part2.wav", {'o', 'l', 'd'});
+        FakeView view;
+        FakeDialogs dialogs;
+        dialogs.save_as_answer = dir / c.chosen;
+        finish_stopped(mixed({a, b}), true, view, dialogs);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> end(c.end.begin(), c.end.end());
+        end.push_back("take_part2.wav");
+        std::sort(end.begin(), end.end());
+        end.erase(std::unique(end.begin(), end.end()), end.end());
+        EXPECT_EQ(names, end);
+        EXPECT_EQ(test::read_bytes(dir / "take_part2.wav"),
+                  (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        if (*c.status) {
+            EXPECT_TRUE(view.messages.empty());
+            const std::string status = view.text(Control::Status);
+            EXPECT_EQ(status.substr(0, status.find(':') + 2) + status.substr(status.rfind('/') + 1),
+                      c.status)
+                << status;
+        } else {
+            ASSERT_EQ(view.messages.size(), 1u);
+            EXPECT_EQ(view.messages[0].caption, "Save As error");
+        }
+        // Whatever happened, both recordings' samples are still somewhere.
+        std::vector<std::uintmax_t> sizes;
+        for (const auto& name : names)
+            if (name != "take_part2.wav")
+                sizes.push_back(fs::file_size(dir / name));
+        std::sort(sizes.begin(), sizes.end());
+        EXPECT_EQ(sizes, (std::vector<std::uintmax_t>{58 + 1600, 58 + 3200}));
     }
 }
 
@@ -345,6 +414,13 @@ TEST(MoveFile, ReplaceOrRefuseAnExistingDestination) {
     const auto missing = move_file(dir / "gone", dir / "c", false);
     ASSERT_FALSE(missing.has_value());
     EXPECT_EQ(missing.error().kind, ErrorKind::NotFound);
+
+    // Another name for the same file (a hard link here, letter case on
+    // Windows) is the file itself: nothing moves, nothing is deleted.
+    fs::create_hard_link(dir / "b", dir / "b_link");
+    ASSERT_TRUE(move_file(dir / "b", dir / "b_link", true).has_value());
+    EXPECT_EQ(test::read_bytes(dir / "b"), (std::vector<std::uint8_t>{'a'}));
+    EXPECT_EQ(test::read_bytes(dir / "b_link"), (std::vector<std::uint8_t>{'a'}));
 }
 
 }  // namespace

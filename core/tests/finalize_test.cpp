@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/finalize.hpp"
+#include "files/recpart_writer.hpp"
 #include "support/bytes.hpp"
 #include "support/recpart_fixture.hpp"
 #include "support/temp_dir.hpp"
@@ -38,15 +39,18 @@ TEST(FinalizeRecpart, RecomputesSizesFromLengthAndMovesToWav) {
         const char* name;
         OutputFormat format;
         std::size_t data_bytes;
+        std::uint32_t data_size;
         std::uint32_t riff_size;
         std::uint32_t fact_frames;  // float only
     };
     const Case cases[] = {
-        // Cut off mid-frame: the odd bytes stay in the data size.
-        {"16-bit stereo, odd length", PCM16_STEREO, 10'002, 10'038, 0},
-        {"24-bit mono", PCM24_MONO, 3 * 1000 + 2, 3'038, 0},
-        {"float stereo, cut frame", FLOAT_STEREO, 803, 853, 100},
-        {"float, header only", FLOAT_STEREO, 0, 50, 0},
+        // Cut off mid-frame: the data size counts whole frames only, and the
+        // cut frame's bytes stay in the file.
+        {"16-bit stereo, cut frame", PCM16_STEREO, 10'002, 10'000, 10'036, 0},
+        {"24-bit mono, cut sample", PCM24_MONO, 3 * 1000 + 2, 3'000, 3'036, 0},
+        {"float stereo, cut frame", FLOAT_STEREO, 803, 800, 850, 100},
+        {"float stereo, whole frames", FLOAT_STEREO, 800, 800, 850, 100},
+        {"float, header only", FLOAT_STEREO, 0, 0, 50, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,14 +67,14 @@ TEST(FinalizeRecpart, RecomputesSizesFromLengthAndMovesToWav) {
         const std::size_t header = c.format.is_float ? 58 : 44;
         ASSERT_EQ(b.size(), original.size());
         EXPECT_EQ(le32(b, 4), c.riff_size);
-        EXPECT_EQ(le32(b, header - 4), c.data_bytes);
+        EXPECT_EQ(le32(b, header - 4), c.data_size);
         if (c.format.is_float) {
             EXPECT_EQ(le32(b, 46), c.fact_frames);
         }
         // Everything but the size fields is as the writer left it.
         auto expected = original;
         put32(expected, 4, c.riff_size);
-        put32(expected, header - 4, static_cast<std::uint32_t>(c.data_bytes));
+        put32(expected, header - 4, c.data_size);
         if (c.format.is_float)
             put32(expected, 46, c.fact_frames);
         EXPECT_EQ(b, expected);
@@ -277,7 +281,7 @@ TEST(FinalizeRecpart, FailedRenameLeavesARepairedRecpart) {
     EXPECT_EQ(r.error().kind, ErrorKind::PermissionDenied);
     const auto b = read_bytes(dir / "x.recpart");
     ASSERT_EQ(b.size(), 50u);
-    EXPECT_EQ(le32(b, 40), 6u);
+    EXPECT_EQ(le32(b, 40), 4u);
     EXPECT_FALSE(fs::exists(dir / "x.wav"));
 }
 
@@ -301,21 +305,25 @@ TEST(RepairDirectory, TakesExactlyTheRecpartEntriesAndGoesOnAfterFailures) {
     fs::create_directory(dir / "sub");
     write_bytes(dir / "sub" / "f.recpart", crashed_recpart(PCM16_STEREO, 4));
 
+    fs::create_directories(dir / "sub" / "deeper");
+    write_bytes(dir / "sub" / "deeper" / "g.recpart", crashed_recpart(PCM16_STEREO, 4));
+
     const std::vector<RepairResult> results = repair_directory(dir.path());
 
     std::set<std::string> repaired, failed;
     for (const RepairResult& r : results) {
-        EXPECT_EQ(r.path.parent_path(), dir.path());
-        const std::string name = r.path.filename().string();
+        EXPECT_FALSE(r.in_use);
+        const std::string name = fs::relative(r.path, dir.path()).generic_string();
         if (r.outcome) {
-            EXPECT_EQ(*r.outcome, dir / (r.path.stem().string() + ".wav"));
+            EXPECT_EQ(*r.outcome, r.path.parent_path() / (r.path.stem().string() + ".wav"));
             repaired.insert(name);
         } else {
             failed.insert(name + ": " + r.outcome.error().text);
         }
     }
-    EXPECT_EQ(results.size(), 4u);
-    EXPECT_EQ(repaired, (std::set<std::string>{"a.recpart", "c.recpart"}));
+    EXPECT_EQ(results.size(), 5u);
+    // A stem recording's session folder is repaired too, one level down only.
+    EXPECT_EQ(repaired, (std::set<std::string>{"a.recpart", "c.recpart", "sub/f.recpart"}));
     ASSERT_EQ(failed.size(), 2u);
     EXPECT_EQ(*failed.begin(), "b.recpart: failed to fill whole buffer");
     EXPECT_EQ(failed.rbegin()->rfind("folder.recpart: ", 0), 0u);
@@ -323,8 +331,47 @@ TEST(RepairDirectory, TakesExactlyTheRecpartEntriesAndGoesOnAfterFailures) {
     EXPECT_EQ(names_in(dir.path()),
               (std::set<std::string>{"a.wav", "b.recpart", "c.wav", "d.RECPART", ".recpart",
                                      "e.recpart.bak", "notes.txt", "folder.recpart", "sub"}));
-    EXPECT_TRUE(fs::exists(dir / "sub" / "f.recpart"));
+    EXPECT_EQ(names_in(dir / "sub"), (std::set<std::string>{"f.wav", "deeper"}));
+    EXPECT_TRUE(fs::exists(dir / "sub" / "deeper" / "g.recpart"));
     EXPECT_EQ(le32(read_bytes(dir / "c.wav"), 54), 16u);
+}
+
+TEST(RepairDirectory, LeavesTheFilesOfARunningRecordingAlone) {
+    test::TempDir dir;
+    const fs::path session = dir / "recording_1";
+    fs::create_directory(session);
+    write_bytes(dir / "old.recpart", crashed_recpart(PCM16_STEREO, 8));
+    WriterConfig config;
+    config.part_limit = 16;
+    auto live = RecpartWriter::create(session / "live.recpart", PCM16_STEREO, config);
+    ASSERT_TRUE(live.has_value()) << live.error().text;
+    FileList files;
+    const std::vector<float> two_frames(4, 0.5f);
+    // Rolls over: the first part is finished, but still the recording's.
+    ASSERT_TRUE(live->write_block(two_frames, session / "live_part2.recpart", files).has_value());
+    ASSERT_TRUE(live->write_block(two_frames, session / "live_part2.recpart", files).has_value());
+    ASSERT_TRUE(live->flush().has_value());
+    const auto first = read_bytes(session / "live.recpart");
+    const auto second = read_bytes(session / "live_part2.recpart");
+
+    const std::vector<RepairResult> results = repair_directory(dir.path());
+
+    ASSERT_EQ(results.size(), 3u);
+    for (const RepairResult& r : results) {
+        SCOPED_TRACE(r.path.string());
+        EXPECT_EQ(r.in_use, r.path.parent_path() == session);
+        EXPECT_EQ(r.outcome.has_value(), !r.in_use);
+    }
+    EXPECT_EQ(read_bytes(session / "live.recpart"), first);
+    EXPECT_EQ(read_bytes(session / "live_part2.recpart"), second);
+    EXPECT_TRUE(fs::exists(dir / "old.wav"));
+
+    // The recording goes on and still saves every file.
+    ASSERT_TRUE(live->write_block(two_frames, session / "live_part3.recpart", files).has_value());
+    ASSERT_TRUE(live->finish().has_value());
+    live->close();
+    EXPECT_EQ(finalize_recpart(session / "live.recpart"), session / "live.wav");
+    EXPECT_EQ(finalize_recpart(session / "live_part2.recpart"), session / "live_part2.wav");
 }
 
 TEST(RepairDirectory, UnlistableDirectoriesHaveNothingToRepair) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,40 @@ TEST(NormalizeFile, EveryCutThroughTheHeadersIsRefused) {
     }
 }
 
+TEST(NormalizeFile, RefusesAFileWhoseDataSizeLeavesAudioOut) {
+    // Samples 0..3 described, then more audio the size does not count (a
+    // header rewritten before the recording ended, or capped at 4 GiB).
+    const std::vector<std::int32_t> samples = {1000, -2000, 3000, -4000, 16000, -16000};
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> tail;  // appended after the data chunk
+        std::optional<std::uint32_t> data_size;
+        bool refused;
+    };
+    const std::vector<std::uint8_t> list_chunk = {'L', 'I', 'S', 'T', 4,   0,
+                                                  0,   0,   'I', 'N', 'F', 'O'};
+    const Case cases[] = {
+        {"size short of the audio", {}, 8, true},
+        {"size over the file (capped, or cut)", {}, 0xFFFFFFFF, true},
+        {"a chunk after the data", list_chunk, std::nullopt, false},
+        {"a cut last frame", {0x12}, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        std::vector<std::uint8_t> bytes =
+            test::int_wav_bytes({}, samples, {.cut_bytes = 0, .data_size = c.data_size});
+        bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+        test::write_bytes(dir / "take.wav", bytes);
+        const Result<NormalizeOutcome> r = normalize_file(dir / "take.wav");
+        EXPECT_EQ(r.has_value(), !c.refused) << (r ? "" : r.error().text);
+        if (c.refused) {
+            EXPECT_EQ(test::read_bytes(dir / "take.wav"), bytes);
+        }
+        EXPECT_FALSE(std::filesystem::exists(temp_of(dir / "take.wav")));
+    }
+}
+
 TEST(NormalizeFile, ReadOnlyFileIsRefusedBeforeAnythingIsWritten) {
     test::TempDir dir;
     const auto path = test::write_int_wav(dir / "ro.wav", {}, {100, -50});
@@ -329,16 +364,17 @@ TEST(NormalizeFile, ReusesALeftoverTemporaryFile) {
     EXPECT_FALSE(std::filesystem::exists(temp_of(path)));
 }
 
-// A file that fails on demand: after a number of bytes written or read, or at
-// close.
+// A file that fails on demand: after a number of bytes written or read, at
+// the sync, or at close.
 class FaultyFile final : public File {
 public:
     FaultyFile(FilePtr inner, std::optional<std::uint64_t> write_budget,
-               std::optional<std::uint64_t> read_budget, bool fail_close)
+               std::optional<std::uint64_t> read_budget, bool fail_close, bool fail_sync = false)
         : inner_(std::move(inner)),
           write_budget_(write_budget),
           read_budget_(read_budget),
-          fail_close_(fail_close) {}
+          fail_close_(fail_close),
+          fail_sync_(fail_sync) {}
 
     Result<std::size_t> write_some(std::span<const std::byte> data) override {
         if (write_budget_) {
@@ -364,6 +400,11 @@ public:
     }
     Result<void> seek(std::uint64_t offset) override { return inner_->seek(offset); }
     Result<std::uint64_t> length() override { return inner_->length(); }
+    Result<void> sync() override {
+        if (fail_sync_)
+            return injected();
+        return inner_->sync();
+    }
     Result<void> close() override {
         Result<void> r = inner_->close();
         if (fail_close_)
@@ -378,12 +419,14 @@ private:
     std::optional<std::uint64_t> write_budget_;
     std::optional<std::uint64_t> read_budget_;
     bool fail_close_;
+    bool fail_sync_;
 };
 
 struct Faults {
     std::optional<std::uint64_t> temp_write_budget = std::nullopt;
     std::optional<std::uint64_t> input_read_budget = std::nullopt;
     bool temp_close_fails = false;
+    bool temp_sync_fails = false;
     bool replace_fails = false;
 };
 
@@ -397,7 +440,8 @@ FileOps faulty_ops(const Faults& faults, std::vector<std::filesystem::path>* cre
             if (created)
                 created->push_back(p);
             return std::make_unique<FaultyFile>(std::move(*f), faults.temp_write_budget,
-                                                std::nullopt, faults.temp_close_fails);
+                                                std::nullopt, faults.temp_close_fails,
+                                                faults.temp_sync_fails);
         }
         return std::make_unique<FaultyFile>(std::move(*f), std::nullopt, faults.input_read_budget,
                                             false);
@@ -420,16 +464,18 @@ TEST(NormalizeFile, IoFailuresAtEveryStepLeaveTheInputAsItWas) {
     struct Case {
         const char* name;
         Faults faults;
-        bool temp_remains;
     };
     const Case cases[] = {
-        {"temporary file takes no header", {.temp_write_budget = 0}, true},
-        {"temporary file full in the middle", {.temp_write_budget = 300001}, true},
-        {"header cannot be completed", {.temp_write_budget = file_bytes}, true},
-        {"temporary file cannot be closed", {.temp_close_fails = true}, true},
-        {"final move fails", {.replace_fails = true}, true},
-        {"input unreadable while measuring", {.input_read_budget = 500000}, false},
-        {"input unreadable while rewriting", {.input_read_budget = file_bytes + 300000}, true},
+        {"temporary file takes no header", {.temp_write_budget = 0}},
+        {"temporary file full in the middle", {.temp_write_budget = 300001}},
+        {"header cannot be completed", {.temp_write_budget = file_bytes}},
+        {"temporary file cannot be closed", {.temp_close_fails = true}},
+        // Replacing the original before the copy is on the disk could leave
+        // zeros in its place after a power cut.
+        {"temporary file cannot reach the disk", {.temp_sync_fails = true}},
+        {"final move fails", {.replace_fails = true}},
+        {"input unreadable while measuring", {.input_read_budget = 500000}},
+        {"input unreadable while rewriting", {.input_read_budget = file_bytes + 300000}},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
@@ -441,7 +487,7 @@ TEST(NormalizeFile, IoFailuresAtEveryStepLeaveTheInputAsItWas) {
         ASSERT_FALSE(r.has_value());
         EXPECT_EQ(r.error().text, "injected fault");
         EXPECT_TRUE(test::read_bytes(path) == before);
-        EXPECT_EQ(std::filesystem::exists(temp_of(path)), c.temp_remains);
+        EXPECT_FALSE(std::filesystem::exists(temp_of(path))) << "no temporary file stays";
     }
 }
 

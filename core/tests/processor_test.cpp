@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/finalize.hpp"
 #include "processor/processor.hpp"
 #include "session/session.hpp"
 #include "support/bytes.hpp"
@@ -234,14 +235,24 @@ TEST(Processor, InstructedSegmentsGetFilesAndOffsets) {
     rig.enabled[0]->store(false);
     rig.enabled[1]->store(true);
     rig.cycle();  // position stays: nobody wrote
+    // A repair meanwhile passes by every file of the running recording, the
+    // ended segment's too.
+    const std::vector<RepairResult> repairs = repair_directory(rig.session_dir);
+    EXPECT_EQ(repairs.size(), 2u);
+    for (const RepairResult& r : repairs)
+        EXPECT_TRUE(r.in_use) << r.path.string();
     rig.push(1, constant(960, 0.2f));
     rig.cycle();  // two blocks at once
     rig.enabled[0]->store(true);
-    // A file already at mic_2.recpart pushes the segment to mic_2_1.
+    // A file already at mic_2.recpart pushes the segment to mic_2_1, and the
+    // instructions name the file it really went to.
     test::write_bytes(rig.file("mic_2.recpart"), {1, 2, 3});
     rig.push(0, constant(480, 0.3f));
     rig.cycle();
+    // Every line is in the file as soon as it is made, so a crash keeps them.
+    const auto written = test::read_bytes(rig.file("instructions.txt"));
     const FileList files = rig.stop_and_receive();
+    EXPECT_EQ(test::read_bytes(rig.file("instructions.txt")), written);
 
     const std::vector<std::filesystem::path> expected{
         rig.file("mic.recpart"), rig.file("late.recpart"), rig.file("mic_2_1.recpart")};
@@ -251,8 +262,35 @@ TEST(Processor, InstructedSegmentsGetFilesAndOffsets) {
     EXPECT_EQ(test::read_recpart(files[2]).samples.size(), 480u);
     const auto text = test::read_bytes(rig.file("instructions.txt"));
     const std::string s(text.begin(), text.end());
-    EXPECT_NE(s.find("# sample_offset file\n0 mic\n2400 late\n2880 mic_2\n"), std::string::npos)
+    EXPECT_NE(s.find("# sample_offset file\n0 mic\n2400 late\n2880 mic_2_1\n"), std::string::npos)
         << s;
+}
+
+TEST(Processor, CollidingLabelsRollOverIntoTheirOwnParts) {
+    // Two sources both labelled "USB": each rolls over into parts named after
+    // its own first file, and neither ever touches the other's.
+    WriterConfig writer;
+    writer.part_limit = 2 * 1920;  // two blocks of 5 ms float stereo
+    Rig rig(RecordingMode::StemsSilence, {{"USB"}, {"USB"}}, FLOAT_STEREO, writer);
+    for (int i = 0; i < 3; ++i) {
+        rig.push(0, constant(960, 0.1f));
+        rig.push(1, constant(960, 0.2f));
+        rig.cycle();
+    }
+    const FileList files = rig.stop_and_receive();
+    // The block that fills a part opens the next one at once.
+    const std::vector<std::filesystem::path> expected{
+        rig.file("USB.recpart"),       rig.file("USB_1.recpart"),
+        rig.file("USB_part2.recpart"), rig.file("USB_1_part2.recpart"),
+        rig.file("USB_part3.recpart"), rig.file("USB_1_part3.recpart"),
+        rig.file("USB_part4.recpart"), rig.file("USB_1_part4.recpart")};
+    EXPECT_EQ(files, expected);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].filename().string());
+        const float level = i % 2 == 1 ? 0.2f : 0.1f;
+        const std::size_t size = i < 6 ? 960 : 0;
+        EXPECT_EQ(test::read_recpart(files[i]).samples, std::vector<float>(size, level));
+    }
 }
 
 TEST(Processor, InstructedTimelineFollowsTheAudioNotTheBusiestCycle) {

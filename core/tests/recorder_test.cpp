@@ -145,6 +145,11 @@ TEST_F(RecorderTest, ChoosesTheGreatestNativeFormat) {
         {{48000, 2, 16, false}, {48000, 6, 16, false}, {}, {48000, 6, 16, false}},
         {{48000, 2, 24, false}, {48000, 2, 16, true}, {}, {48000, 2, 32, true}},
         {{48000, 2, 16, false}, {48000, 2, 24, false}, {}, {48000, 2, 24, false}},
+        // Depths the writer cannot write: deeper integers become float,
+        // in-between ones 24-bit, shallower ones 16-bit.
+        {{48000, 2, 32, false}, {44100, 1, 16, false}, {}, {48000, 2, 32, true}},
+        {{48000, 2, 20, false}, {44100, 1, 16, false}, {}, {48000, 2, 24, false}},
+        {{48000, 2, 8, false}, {44100, 1, 8, false}, {}, {48000, 2, 16, false}},
         {{48000, 2, 32, true},
          {44100, 1, 16, false},
          OutputFormat{44100, 2, 16, false},
@@ -416,6 +421,7 @@ public:
     }
     Result<void> seek(std::uint64_t offset) override { return inner_->seek(offset); }
     Result<std::uint64_t> length() override { return inner_->length(); }
+    Result<void> sync() override { return inner_->sync(); }
     Result<void> close() override {
         if (done_)
             return {};
@@ -431,6 +437,28 @@ private:
     std::shared_ptr<std::atomic<int>> closed_;
     bool done_ = false;
 };
+
+TEST_F(RecorderTest, StopReportsAnErrorOfTheLastWrites) {
+    // One second of float stereo is 46 full write buffers and a part one. The
+    // file takes the header and the full buffers, so only the write at stop
+    // fails; the user must not see "Saved".
+    constexpr std::uint64_t full_buffers = 46 * WRITE_BUFFER_BYTES;
+    writer.open =
+        test::faulty_opener({.fail_after_bytes = 58 + full_buffers, .max_chunk = SIZE_MAX});
+    backend.loopback.speed = 0;
+    backend.loopback.max_frames = 48000;
+    Recorder rec = start(options());
+    std::filesystem::path file;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+        file = e.path();
+    for (int i = 0; i < 500 && std::filesystem::file_size(file) < 58 + full_buffers; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(std::filesystem::file_size(file), 58 + full_buffers);
+    EXPECT_EQ(rec.last_error(), std::nullopt);
+    const StopResult result = std::move(rec).stop();
+    EXPECT_EQ(result.error, "injected write failure");
+    EXPECT_EQ(result.files, FileList{file});
+}
 
 TEST_F(RecorderTest, StopReturnsOnlyOnceEveryFileIsClosed) {
     // Windows refuses to rename or move a file that is still open, and the

@@ -41,22 +41,39 @@ std::vector<std::uint8_t> encode_one(OutputFormat format, float x) {
     return {bytes.begin() + static_cast<long>(format.is_float ? 58 : 44), bytes.end()};
 }
 
-TEST(RecpartWriter, HeaderOnlyFileHasZeroSizes) {
+TEST(RecpartWriter, HeaderIsOnDiskAsSoonAsTheFileExists) {
+    // A kill before the first buffer goes out must leave a file repair can read.
     for (const OutputFormat& f : {PCM16_STEREO, FLOAT_STEREO}) {
         SCOPED_TRACE(f.is_float ? "float" : "integer");
         test::TempDir dir;
-        {
-            RecpartWriter w = make_writer(dir / "a.recpart", f);
-            EXPECT_EQ(std::filesystem::file_size(dir / "a.recpart"), 0u)
-                << "the header waits in the buffer until the first flush";
-            w.close();
-        }
+        RecpartWriter w = make_writer(dir / "a.recpart", f);
         const auto b = read_bytes(dir / "a.recpart");
         ASSERT_EQ(b.size(), f.is_float ? 58u : 44u);
         EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
         EXPECT_EQ(le32(b, 4), f.is_float ? 50u : 36u);
         EXPECT_EQ(le32(b, b.size() - 4), 0u);
+        w.close();
+        EXPECT_EQ(read_bytes(dir / "a.recpart"), b);
     }
+}
+
+TEST(RecpartWriter, NeverOpensAnExistingFile) {
+    test::TempDir dir;
+    test::write_bytes(dir / "taken.recpart", {'k'});
+    EXPECT_EQ(RecpartWriter::create(dir / "taken.recpart", PCM16_STEREO).error().kind,
+              ErrorKind::AlreadyExists);
+    // A roll-over onto a name another slot already uses takes the next free one.
+    test::write_bytes(dir / "a_part2.recpart", {'k'});
+    WriterConfig config;
+    config.part_limit = 4;
+    RecpartWriter w = make_writer(dir / "a.recpart", PCM16_STEREO, config);
+    FileList files;
+    const std::vector<float> frame(2, 0.5f);
+    ASSERT_TRUE(w.write_block(frame, dir / "a_part2.recpart", files).has_value());
+    EXPECT_EQ(files, FileList{dir / "a_part2_1.recpart"});
+    EXPECT_EQ(read_bytes(dir / "taken.recpart"), std::vector<std::uint8_t>{'k'});
+    EXPECT_EQ(read_bytes(dir / "a_part2.recpart"), std::vector<std::uint8_t>{'k'});
+    w.close();
 }
 
 TEST(RecpartWriter, FinishedFilesCarryExactHeaders) {
@@ -133,18 +150,19 @@ TEST(RecpartWriter, UnsupportedIntegerDepthIsRefusedAtFirstBlock) {
     EXPECT_EQ(read_bytes(dir / "a.recpart").size(), 44u);
 }
 
-TEST(RecpartWriter, BufferHandsOverOnlyWholeSamplesInFullBuffers) {
+TEST(RecpartWriter, BufferHandsOverOnlyWholeFramesInFullBuffers) {
     test::TempDir dir;
     FileList files;
     RecpartWriter w = make_writer(dir / "a.recpart", PCM24_STEREO);
-    // 44 header bytes leave room for 2716 24-bit samples (8148 + 44 = 8192).
-    std::vector<float> block(2716, 0.0f);
+    // 8192 bytes hold 1365 frames of 24-bit stereo (8190 bytes): a crash can
+    // then never cut a frame.
+    std::vector<float> block(2730, 0.0f);
     ASSERT_TRUE(w.write_block(block, dir / "n.recpart", files).has_value());
-    EXPECT_EQ(std::filesystem::file_size(dir / "a.recpart"), 0u);
-    const float one[] = {0.0f};
-    ASSERT_TRUE(w.write_block(one, dir / "n.recpart", files).has_value());
-    EXPECT_EQ(std::filesystem::file_size(dir / "a.recpart"), 8192u);
-    EXPECT_EQ(w.data_bytes(), 2717u * 3);
+    EXPECT_EQ(std::filesystem::file_size(dir / "a.recpart"), 44u);
+    const float frame[] = {0.0f, 0.0f};
+    ASSERT_TRUE(w.write_block(frame, dir / "n.recpart", files).has_value());
+    EXPECT_EQ(std::filesystem::file_size(dir / "a.recpart"), 44u + 8190u);
+    EXPECT_EQ(w.data_bytes(), 2732u * 3);
 }
 
 TEST(RecpartWriter, RollsOverAfterTheBlockThatReachesTheLimit) {
@@ -202,7 +220,8 @@ TEST(RewriteHeader, SizesComeFromTheFileLength) {
         std::size_t length_after;
         std::uint32_t data_size;
     };
-    const Case cases[] = {{30, 44, 0}, {44 + 10'002, 44 + 10'002, 10'002}, {44 + 7, 51, 7}};
+    // Whole frames only (4 bytes here): a cut last frame is not audio.
+    const Case cases[] = {{30, 44, 0}, {44 + 10'002, 44 + 10'002, 10'000}, {44 + 7, 51, 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         test::TempDir dir;

@@ -94,13 +94,15 @@ TEST_F(SessionTest, StemFoldersFilesAndInstructionsHeader) {
     const fs::path folder = dir / "out" / "recording_2023-11-14_22-13_1";
     EXPECT_EQ(s->files, (FileList{folder / "loopback.recpart", folder / "USB.recpart",
                                   folder / "USB_1.recpart", folder / ".recpart"}));
-    EXPECT_EQ(s->outputs[2].base_path, folder / "USB.recpart") << "the base path stays shared";
+    // Colliding labels: each slot's later files are named after its own first.
+    EXPECT_EQ(s->outputs[1].base_path, folder / "USB.recpart");
+    EXPECT_EQ(s->outputs[2].base_path, folder / "USB_1.recpart");
     EXPECT_FALSE(s->outputs[4].writer.has_value());
     EXPECT_FALSE(s->outputs[4].has_segment);
     EXPECT_FALSE(fs::exists(folder / "mic.recpart"));
     EXPECT_EQ(s->warning, std::nullopt);
 
-    s->instructions->close();
+    // On disk while the session is open: a crash keeps it.
     const auto bytes = test::read_bytes(folder / "instructions.txt");
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
               "# Kestrune session instructions\n"

@@ -51,6 +51,23 @@ TEST(RepairCommand, CountsWhatItFoundInTheTypedFolder) {
         EXPECT_TRUE(view.statuses.empty());  // the status label is left alone
     }
     {
+        SCOPED_TRACE("a running stem recording in a session folder");
+        fs::create_directory(dir / "recording_1");
+        test::write_crashed_recpart(dir / "recording_1" / "mic.recpart", PCM16_STEREO, 40);
+        auto live = RecpartWriter::create(dir / "recording_1" / "loopback.recpart", PCM16_STEREO);
+        ASSERT_TRUE(live.has_value());
+        FakeView view;
+        view.set_text(Control::Output, typed);
+        run_repair_command(view);
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0].text,
+                  "2 incomplete recording(s) found.\n1 repaired successfully.\n1 failed to "
+                  "repair.\n1 file(s) still being recorded, left alone.\n\nDirectory checked:\n" +
+                      typed);
+        EXPECT_TRUE(fs::exists(dir / "recording_1" / "mic.wav"));
+        EXPECT_TRUE(fs::exists(dir / "recording_1" / "loopback.recpart"));
+    }
+    {
         SCOPED_TRACE("empty field");
         FakeView view;
         run_repair_command(view);

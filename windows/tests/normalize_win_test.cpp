@@ -58,8 +58,8 @@ TEST(NormalizeWin, FileHeldOpenByAWriterIsNotReplaced) {
     std::filesystem::path temp = path;
     temp.replace_extension("wav.tmp");
     // Refused at the final move (sharing violation or access denied, as the
-    // system words it): the copy was complete.
-    EXPECT_TRUE(std::filesystem::exists(temp)) << r.error().text;
+    // system words it); the complete copy does not stay behind.
+    EXPECT_FALSE(std::filesystem::exists(temp)) << r.error().text;
 }
 
 TEST(NormalizeWin, ReadOnlyFileIsRefusedBeforeTheCopy) {

@@ -14,7 +14,9 @@ void run_console_repair(const std::filesystem::path& dir, ConsoleOutput& console
         return;
     }
     for (const RepairResult& r : results) {
-        if (r.outcome) {
+        if (r.in_use) {
+            console.write_out("Left alone (still being recorded): " + path_display(r.path) + "\n");
+        } else if (r.outcome) {
             console.write_out("Repaired: " + path_display(r.path) + " -> " +
                               path_display(*r.outcome) + "\n");
         } else {

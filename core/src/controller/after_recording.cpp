@@ -10,8 +10,9 @@
 #include "files/finalize.hpp"
 #include "files/normalize.hpp"
 #include "files/peak.hpp"
-#include "io/console.hpp"
 #include "files/recpart_writer.hpp"
+#include "io/console.hpp"
+#include "io/file.hpp"
 #include "text/join.hpp"
 #include "text/path_text.hpp"
 
@@ -39,6 +40,35 @@ bool lies_inside(const fs::path& path, const fs::path& dir) {
             return false;
     }
     return true;
+}
+
+bool same_file(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+fs::path part_destination(const fs::path& chosen, std::size_t index) {
+    if (index == 0)
+        return chosen;
+    // Built from path pieces rather than text, so a name the UTF-8 side cannot
+    // represent still numbers correctly.
+    fs::path stem = chosen.stem();
+    if (stem.empty())
+        stem = "recording";
+    fs::path ext = chosen.extension();
+    if (ext.empty() || ext == ".")
+        ext = ".wav";
+    fs::path name = stem;
+    name += "_part" + std::to_string(index + 1);
+    name += ext;
+    return chosen.parent_path() / name;
+}
+
+fs::path with_wav_extension(const fs::path& chosen) {
+    fs::path p = chosen;
+    if (!p.has_extension())
+        p.replace_extension("wav");
+    return p;
 }
 
 void offer_normalize(const StopResult& result, const FileList& finished, View& view) {
@@ -105,6 +135,20 @@ std::string summary(const FileList& finished, bool stems) {
     return finished.size() == 1 ? "Saved: " + first : "Saved " + n + " parts: " + first;
 }
 
+// The files whose usual names were taken, as " (names in use, saved as: ...)".
+std::string free_name_note(const FileList& moved, const fs::path& chosen) {
+    std::vector<std::string> renamed;
+    for (std::size_t i = 0; i < moved.size(); ++i) {
+        const fs::path usual =
+            i == 0 ? with_wav_extension(chosen) : part_destination(moved.front(), i);
+        if (moved[i] != usual)
+            renamed.push_back(path_display(moved[i].filename()));
+    }
+    if (renamed.empty())
+        return {};
+    return " (names in use, saved as: " + join(renamed, ", ") + ")";
+}
+
 }  // namespace
 
 void finish_recording(Recorder&& recording, bool ask_where, View& view, Dialogs& dialogs,
@@ -151,11 +195,15 @@ void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialog
     if (!unattended)
         offer_normalize(result, finished, view);
 
+    std::string renamed_note;
+
     if (ask_where) {
         std::optional<Result<FileList>> moved;
         if (!result.stems) {
             if (auto chosen = dialogs.save_as(finished.front().filename())) {
                 moved = move_parts_to(finished, *chosen);
+                if (*moved && !result.stems)
+                    renamed_note = free_name_note(**moved, *chosen);
             }
         } else {
             auto folder = dialogs.pick_folder();
@@ -184,29 +232,45 @@ void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialog
     }
 
     if (!finished.empty())
-        view.set_status(summary(finished, result.stems));
+        view.set_status(summary(finished, result.stems) + renamed_note);
 }
 
 Result<void> move_file(const fs::path& source, const fs::path& destination, bool replace) {
-    std::error_code ec;
-    const auto status = fs::symlink_status(destination, ec);
-    if (fs::exists(status)) {
-        if (!replace) {
-            return fail(ErrorKind::AlreadyExists, path_display(destination) + " already exists");
-        }
-        if (!fs::remove(destination, ec) || ec)
-            return std::unexpected(error_from_code(ec));
-    }
-    fs::rename(source, destination, ec);
-    if (!ec)
+    // Saving a file onto itself (by any spelling of its name) has nothing to
+    // move; deleting the "old" destination first would delete the recording.
+    if (same_file(source, destination))
         return {};
-    // Renames fail across volumes; a copy and a delete do the same there.
-    if (auto copied = copy_whole_file(source, destination); !copied)
-        return std::unexpected(copied.error());
-    std::error_code remove_ec;
-    fs::remove(source, remove_ec);
-    if (remove_ec)
-        return std::unexpected(error_from_code(remove_ec));
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(destination, ec)) && !replace)
+        return fail(ErrorKind::AlreadyExists, path_display(destination) + " already exists");
+    // On one volume a rename puts the file in place in one step, replacing
+    // atomically.
+    Result<void> renamed =
+        replace ? replace_file(source, destination) : rename_no_replace(source, destination);
+    if (renamed || renamed.error().kind == ErrorKind::AlreadyExists)
+        return renamed;
+    // Across volumes: a copy under a temporary name beside the target, on the
+    // disk before it takes the target's place, so a failed copy (a full disk, a
+    // pulled stick) leaves both the target and the source as they were.
+    fs::path temp_name = destination.filename();
+    temp_name += ".tmp";
+    const fs::path temp = unique_path(destination.parent_path() / temp_name);
+    const auto discard = [&temp](Error e) -> Result<void> {
+        std::error_code remove_ec;
+        fs::remove(temp, remove_ec);
+        return std::unexpected(std::move(e));
+    };
+    if (auto copied = copy_whole_file(source, temp); !copied)
+        return discard(copied.error());
+    if (auto synced = sync_file(temp); !synced)
+        return discard(synced.error());
+    Result<void> placed =
+        replace ? replace_file(temp, destination) : rename_no_replace(temp, destination);
+    if (!placed)
+        return discard(placed.error());
+    fs::remove(source, ec);
+    if (ec)
+        return std::unexpected(error_from_code(ec));
     return {};
 }
 
@@ -214,29 +278,27 @@ Result<FileList> move_parts_to(const FileList& finished, const fs::path& chosen_
     FileList moved;
     if (finished.empty())
         return moved;
-    fs::path chosen = chosen_in;
-    if (!chosen.has_extension())
-        chosen.replace_extension("wav");
+    fs::path chosen = with_wav_extension(chosen_in);
+    // The user confirmed replacing the name they typed, not this one.
+    if (chosen != chosen_in && !same_file(finished.front(), chosen))
+        chosen = unique_path(chosen);
+    for (std::size_t i = 1; i < finished.size(); ++i) {
+        if (same_file(finished[i], chosen))
+            return fail(ErrorKind::AlreadyExists,
+                        path_display(chosen) + " is part of this recording; choose another name");
+    }
     if (auto r = move_file(finished.front(), chosen, true); !r)
         return std::unexpected(r.error());
     moved.push_back(chosen);
 
-    // Built from path pieces rather than text, so a name the UTF-8 side cannot
-    // represent still numbers correctly.
-    fs::path stem = chosen.stem();
-    if (stem.empty())
-        stem = "recording";
-    fs::path ext = chosen.extension();
-    if (ext.empty() || ext == ".")
-        ext = ".wav";
+    // Nobody was asked about the later parts' names: a file already there
+    // stays, and the part takes the next free name.
     for (std::size_t i = 1; i < finished.size(); ++i) {
-        fs::path name = stem;
-        name += "_part" + std::to_string(i + 1);
-        name += ext;
-        const fs::path destination = chosen.parent_path() / name;
-        if (auto r = move_file(finished[i], destination, true); !r) {
+        fs::path destination = part_destination(chosen, i);
+        if (!same_file(finished[i], destination))
+            destination = unique_path(destination);
+        if (auto r = move_file(finished[i], destination, false); !r)
             return std::unexpected(r.error());
-        }
         moved.push_back(destination);
     }
     return moved;

@@ -16,15 +16,20 @@ void run_repair_command(View& view) {
         text = "No incomplete recordings found.";
     } else {
         std::size_t repaired = 0;
+        std::size_t in_use = 0;
         for (const auto& r : results) {
-            if (r.outcome)
+            if (r.in_use)
+                ++in_use;
+            else if (r.outcome)
                 ++repaired;
         }
-        const std::size_t failed = results.size() - repaired;
-        text = std::to_string(results.size()) + " incomplete recording(s) found.\n" +
+        const std::size_t failed = results.size() - repaired - in_use;
+        text = std::to_string(results.size() - in_use) + " incomplete recording(s) found.\n" +
                std::to_string(repaired) + " repaired successfully.";
         if (failed > 0)
             text += "\n" + std::to_string(failed) + " failed to repair.";
+        if (in_use > 0)
+            text += "\n" + std::to_string(in_use) + " file(s) still being recorded, left alone.";
     }
     text += "\n\nDirectory checked:\n" + dir;
     view.show_message(text, "Repair Results", MessageIcon::Information);

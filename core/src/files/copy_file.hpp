@@ -8,8 +8,7 @@
 
 namespace kestrune {
 
-// Copies from to a new file at to. Whether an existing target is replaced is
-// the platform's; callers clear it first.
+// Copies from to a new file at to; fails when something is already there.
 [[nodiscard]] Result<void> copy_whole_file(const std::filesystem::path& from,
                                            const std::filesystem::path& to);
 

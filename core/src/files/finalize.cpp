@@ -56,44 +56,84 @@ Result<OutputFormat> recognise_header(File& file) {
     return format;
 }
 
-}  // namespace
+// Rewrites the header and brings the file to the disk; the .wav name says the
+// file is complete, so a power cut must not find a .wav whose header says
+// nothing.
+Result<void> repair_header(File& file) {
+    Result<OutputFormat> format = recognise_header(file);
+    if (!format)
+        return std::unexpected(std::move(format.error()));
+    if (Result<void> r = rewrite_header(file, *format); !r)
+        return r;
+    return file.sync();
+}
 
-Result<std::filesystem::path> finalize_recpart(const std::filesystem::path& path) {
+Result<std::filesystem::path> finalize_held(const std::filesystem::path& path, bool& in_use) {
+    in_use = false;
     {
-        Result<FilePtr> file = open_file(path, OpenMode::ExistingReadWrite);
+        Result<std::optional<FilePtr>> file = open_unless_in_use(path);
         if (!file)
             return std::unexpected(std::move(file.error()));
-        Result<OutputFormat> format = recognise_header(**file);
-        if (!format)
-            return std::unexpected(std::move(format.error()));
-        if (Result<void> r = rewrite_header(**file, *format); !r)
+        if (!*file) {
+            in_use = true;
+            return fail(ErrorKind::PermissionDenied, "still being recorded");
+        }
+        if (Result<void> r = repair_header(***file); !r)
             return std::unexpected(std::move(r.error()));
         // A header that may not have reached the file must not be renamed as
         // if it had: the file stays a .recpart and can be repaired again.
-        if (Result<void> r = (*file)->close(); !r)
+        // Windows renames only closed files.
+        if (Result<void> r = (**file)->close(); !r)
             return std::unexpected(std::move(r.error()));
     }
-    std::filesystem::path target = path;
-    target.replace_extension("wav");
-    target = unique_path(target);
-    if (Result<void> r = replace_file(path, target); !r)
-        return std::unexpected(std::move(r.error()));
-    return target;
+    std::filesystem::path wanted = path;
+    wanted.replace_extension("wav");
+    // unique_path cannot promise the name is still free at the rename; a file
+    // that appears in between is never replaced.
+    for (int attempt = 0;; ++attempt) {
+        const std::filesystem::path target = unique_path(wanted);
+        Result<void> r = rename_no_replace(path, target);
+        if (r)
+            return target;
+        if (r.error().kind != ErrorKind::AlreadyExists || attempt == 16)
+            return std::unexpected(std::move(r.error()));
+    }
 }
 
-std::vector<RepairResult> repair_directory(const std::filesystem::path& dir) {
-    std::vector<RepairResult> results;
+void repair_entries(const std::filesystem::path& dir, std::vector<RepairResult>& results,
+                    std::vector<std::filesystem::path>* folders) {
     std::error_code ec;
     std::filesystem::directory_iterator it(dir, ec);
     // A directory that cannot be listed holds no incomplete recordings.
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::filesystem::path name = it->path().filename();
-        if (!has_recpart_extension(name))
+        if (!has_recpart_extension(name)) {
+            std::error_code type_ec;
+            if (folders && it->is_directory(type_ec) && !it->is_symlink(type_ec))
+                folders->push_back(dir / name);
             continue;
+        }
         std::filesystem::path found = dir / name;
-        Result<std::filesystem::path> outcome = finalize_recpart(found);
-        results.push_back(RepairResult{std::move(found), std::move(outcome)});
+        bool in_use = false;
+        Result<std::filesystem::path> outcome = finalize_held(found, in_use);
+        results.push_back(RepairResult{std::move(found), std::move(outcome), in_use});
     }
+}
+
+}  // namespace
+
+Result<std::filesystem::path> finalize_recpart(const std::filesystem::path& path) {
+    bool in_use = false;
+    return finalize_held(path, in_use);
+}
+
+std::vector<RepairResult> repair_directory(const std::filesystem::path& dir) {
+    std::vector<RepairResult> results;
+    std::vector<std::filesystem::path> folders;
+    repair_entries(dir, results, &folders);
+    // Stem recordings keep their files in a session folder of their own.
+    for (const std::filesystem::path& folder : folders)
+        repair_entries(folder, results, nullptr);
     return results;
 }
 

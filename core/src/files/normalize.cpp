@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -58,6 +59,13 @@ bool is_read_only(const std::filesystem::path& path) {
            perms::none;
 }
 
+// Our temporary file, never whatever else stands under its name.
+void remove_quietly(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::regular)
+        std::filesystem::remove(path, ec);
+}
+
 }  // namespace
 
 Result<NormalizeOutcome> normalize_file(const std::filesystem::path& path, const FileOps& ops) {
@@ -68,6 +76,14 @@ Result<NormalizeOutcome> normalize_file(const std::filesystem::path& path, const
     // more than it holds; the library itself would quietly read less.
     if (reader->data_truncated())
         return fail(ErrorKind::InvalidData, "failed to fill whole buffer");
+    // The rewrite would hold only what the data size covers and replace the
+    // whole file: audio past it (a size capped at 4 GiB, or one written before
+    // a crash) would be gone.
+    if (reader->unaccounted_bytes() > 0)
+        return fail(ErrorKind::InvalidData,
+                    "the WAV header does not describe all of the file's audio (" +
+                        std::to_string(reader->unaccounted_bytes()) +
+                        " bytes past the data chunk); normalizing would drop them");
 
     Result<float> peak = read_peak(*reader, OnReadError::Fail);
     if (!peak)
@@ -87,21 +103,32 @@ Result<NormalizeOutcome> normalize_file(const std::filesystem::path& path, const
     std::filesystem::path temp = path;
     temp.replace_extension("wav.tmp");
     Result<WavWriter> writer = WavWriter::create(temp, reader->format(), ops);
-    if (!writer)
+    if (!writer) {
+        remove_quietly(temp);
         return std::unexpected(std::move(writer.error()));
+    }
+    // A temporary file the size of the recording must not outlive a failure.
+    const auto discard = [&](Error e) -> Result<NormalizeOutcome> {
+        (void)writer->finish();
+        (void)reader->close();
+        remove_quietly(temp);
+        return std::unexpected(std::move(e));
+    };
     const OutputFormat& f = reader->format();
     Result<void> written = f.is_float                ? rewrite<float>(*reader, *writer, g)
                            : f.bits_per_sample <= 16 ? rewrite<std::int16_t>(*reader, *writer, g)
                                                      : rewrite<std::int32_t>(*reader, *writer, g);
     if (!written)
-        return std::unexpected(std::move(written.error()));
+        return discard(std::move(written.error()));
+    // finish brings the new file to the disk: only then may it replace the
+    // original, or a power cut could leave a file of zeros in its place.
     if (auto r = writer->finish(); !r)
-        return std::unexpected(std::move(r.error()));
+        return discard(std::move(r.error()));
     // The input must be closed before it can be replaced on Windows.
     if (auto r = reader->close(); !r)
-        return std::unexpected(std::move(r.error()));
+        return discard(std::move(r.error()));
     if (auto r = ops.replace(temp, path); !r)
-        return std::unexpected(std::move(r.error()));
+        return discard(std::move(r.error()));
     return NormalizeOutcome::Normalized;
 }
 

@@ -71,7 +71,12 @@ void encode(const OutputFormat& format, std::span<const float> samples, std::byt
 
 Result<FilePtr> open_part(const WriterConfig& config, const std::filesystem::path& path) {
     if (config.open) return config.open(path);
-    return open_file(path, OpenMode::CreateTruncate);
+    return open_file(path, OpenMode::CreateNew);
+}
+
+// The bytes of one frame as the header states it; 0 when it states none.
+std::uint64_t frame_bytes(const OutputFormat& format) {
+    return static_cast<std::uint64_t>(format.bits_per_sample / 8u) * format.channels;
 }
 
 template <class Char>
@@ -121,7 +126,10 @@ Result<void> rewrite_header(File& file, const OutputFormat& format) {
     Result<std::uint64_t> length = file.length();
     if (!length) return std::unexpected(std::move(length.error()));
     const std::uint64_t h = header_length(format);
-    const std::uint64_t data = *length >= h ? *length - h : 0;
+    std::uint64_t data = *length >= h ? *length - h : 0;
+    // A crash or a full disk can cut the last frame; it is not audio.
+    if (const std::uint64_t frame = frame_bytes(format); frame > 0)
+        data -= data % frame;
     const auto data_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(data, MAX_DATA_SIZE));
     if (Result<void> r = file.seek(0); !r) return r;
     const std::vector<std::byte> header = build_header(format, data_size);
@@ -159,21 +167,21 @@ std::filesystem::path unique_path(const std::filesystem::path& path) {
     }
 }
 
-RecpartWriter::RecpartWriter(FilePtr file, OutputFormat format, WriterConfig config)
+RecpartWriter::RecpartWriter(FilePtr file, std::filesystem::path path, OutputFormat format,
+                             WriterConfig config)
     : file_(std::move(file)),
+      first_path_(std::move(path)),
       buffer_(WRITE_BUFFER_BYTES),
       format_(format),
-      config_(std::move(config)) {
-    const std::vector<std::byte> header = build_header(format_, 0);
-    std::memcpy(buffer_.data(), header.data(), header.size());
-    buffered_ = header.size();
-}
+      config_(std::move(config)) {}
 
 RecpartWriter::RecpartWriter(RecpartWriter&&) noexcept = default;
 RecpartWriter& RecpartWriter::operator=(RecpartWriter&& other) noexcept {
     if (this != &other) {
         close();
         file_ = std::move(other.file_);
+        finished_parts_ = std::move(other.finished_parts_);
+        first_path_ = std::move(other.first_path_);
         buffer_ = std::move(other.buffer_);
         buffered_ = std::exchange(other.buffered_, 0);
         format_ = other.format_;
@@ -190,7 +198,11 @@ Result<RecpartWriter> RecpartWriter::create(const std::filesystem::path& path, O
                                             WriterConfig config) {
     Result<FilePtr> file = open_part(config, path);
     if (!file) return std::unexpected(std::move(file.error()));
-    return RecpartWriter(std::move(*file), format, std::move(config));
+    if (Result<void> r = write_all(**file, build_header(format, 0)); !r) {
+        (void)(*file)->close();
+        return std::unexpected(std::move(r.error()));
+    }
+    return RecpartWriter(std::move(*file), path, format, std::move(config));
 }
 
 Result<void> RecpartWriter::flush() {
@@ -226,12 +238,19 @@ Result<void> RecpartWriter::write_block(std::span<const float> samples,
                     "Unsupported integer bit depth: " + std::to_string(format_.bits_per_sample));
     }
     const std::size_t size = bytes_per_sample(format_);
+    // The buffer goes out in whole frames, so a crash never ends a file inside
+    // one; a frame larger than the buffer goes out sample by sample.
+    const std::size_t channels = std::max<std::size_t>(format_.channels, 1);
+    const std::size_t unit = size * channels <= buffer_.size() ? channels : 1;
+    const auto room_left = [&] { return (buffer_.size() - buffered_) / (size * unit) * unit; };
     std::span<const float> rest = samples;
     while (!rest.empty()) {
-        std::size_t room = (buffer_.size() - buffered_) / size;
+        std::size_t room = room_left();
         if (room == 0) {
             if (Result<void> r = flush(); !r) return r;
-            room = (buffer_.size() - buffered_) / size;
+            room = room_left();
+            if (room == 0)
+                return fail(ErrorKind::Other, "failed to write whole buffer");
         }
         const std::size_t n = std::min(room, rest.size());
         encode(format_, rest.first(n), buffer_.data() + buffered_);
@@ -243,15 +262,18 @@ Result<void> RecpartWriter::write_block(std::span<const float> samples,
 
     if (Result<void> r = flush(); !r) return r;
     if (Result<void> r = kestrune::rewrite_header(*file_, format_); !r) return r;
-    ++part_;
-    Result<FilePtr> next = open_part(config_, next_part_path);
+    // Never onto an existing file: another slot's part may carry that name.
+    const std::filesystem::path next_path = unique_path(next_part_path);
+    Result<FilePtr> next = open_part(config_, next_path);
     if (!next) return std::unexpected(std::move(next.error()));
-    (void)file_->close();
+    if (Result<void> r = write_all(**next, build_header(format_, 0)); !r) {
+        (void)(*next)->close();
+        return r;
+    }
+    ++part_;
+    finished_parts_.push_back(std::move(file_));
     file_ = std::move(*next);
-    const std::vector<std::byte> header = build_header(format_, 0);
-    std::memcpy(buffer_.data(), header.data(), header.size());
-    buffered_ = header.size();
-    file_list.push_back(next_part_path);
+    file_list.push_back(next_path);
     data_bytes_ = 0;
     return {};
 }
@@ -262,11 +284,17 @@ Result<void> RecpartWriter::rewrite_header() {
 }
 
 Result<void> RecpartWriter::finish() {
-    if (Result<void> r = flush(); !r) return r;
-    return rewrite_header();
+    Result<void> flushed = flush();
+    if (!file_)
+        return flushed;
+    Result<void> rewritten = rewrite_header();
+    return flushed ? rewritten : flushed;
 }
 
 void RecpartWriter::close() {
+    for (FilePtr& part : finished_parts_)
+        (void)part->close();
+    finished_parts_.clear();
     if (!file_) return;
     (void)flush();
     (void)file_->close();

@@ -1,5 +1,6 @@
 #include "files/wav_header.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -75,6 +76,40 @@ bool parse_fmt(std::span<const std::byte> body, WavHeader& h) {
     return h.channels != 0;
 }
 
+bool is_chunk_id(const std::byte* p) {
+    for (int i = 0; i < 4; ++i) {
+        const auto c = std::to_integer<unsigned>(p[i]);
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// What follows the data chunk: well-formed chunks up to the end of the file
+// (LIST, id3, ...) account for every byte; otherwise the rest is unaccounted.
+Result<std::uint64_t> bytes_after_data(File& file, const WavHeader& h) {
+    const std::uint64_t end = h.data_offset + h.data_size;
+    if (end >= h.file_length)
+        return 0;
+    std::uint64_t offset = end + (h.data_size & 1u);
+    for (int i = 0; i < MAX_CHUNKS && offset + 8 <= h.file_length; ++i) {
+        std::array<std::byte, 8> chunk{};
+        Result<std::size_t> got = read_at(file, offset, chunk);
+        if (!got)
+            return std::unexpected(std::move(got.error()));
+        const std::uint32_t size = le32(&chunk[4]);
+        if (*got < chunk.size() || !is_chunk_id(&chunk[0]) || offset + 8 + size > h.file_length)
+            break;
+        offset += 8 + size + (size & 1u);
+    }
+    if (offset >= h.file_length)
+        return 0;
+    const std::uint64_t rest = h.file_length - end;
+    // Less than a frame is a cut last frame, not audio.
+    const std::uint64_t frame = static_cast<std::uint64_t>(h.container_bits / 8u) * h.channels;
+    return rest < std::max<std::uint64_t>(frame, 2) ? 0 : rest;
+}
+
 }  // namespace
 
 Result<std::optional<WavHeader>> read_wav_header(File& file) {
@@ -117,6 +152,10 @@ Result<std::optional<WavHeader>> read_wav_header(File& file) {
                 return std::nullopt;
             h.data_offset = body;
             h.data_size = size;
+            Result<std::uint64_t> rest = bytes_after_data(file, h);
+            if (!rest)
+                return std::unexpected(std::move(rest.error()));
+            h.unaccounted_bytes = *rest;
             return h;
         }
         offset = body + size + (size & 1u);

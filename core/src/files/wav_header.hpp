@@ -23,6 +23,11 @@ struct WavHeader {
     std::uint32_t data_size = 0;        // as announced by the data chunk
     std::uint64_t file_length = 0;
 
+    // Bytes after the data chunk that are neither whole chunks nor a cut last
+    // frame: audio the data size leaves out (a size capped at 4 GiB, or one
+    // written before the recording ended).
+    std::uint64_t unaccounted_bytes = 0;
+
     // The data chunk claims more bytes than follow its header in the file.
     [[nodiscard]] bool data_truncated() const { return data_offset + data_size > file_length; }
 };

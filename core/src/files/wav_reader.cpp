@@ -59,6 +59,7 @@ struct WavReader::Impl {
     std::uint64_t frames = 0;
     std::uint64_t frames_read = 0;
     bool truncated = false;
+    std::uint64_t unaccounted = 0;
 
     // The error behind a short read or a failed call: ours if the file failed,
     // else the library's.
@@ -154,6 +155,7 @@ Result<WavReader> WavReader::open(const std::filesystem::path& path, const FileO
                                 h.bits_per_sample, h.encoding == WavEncoding::Float};
     impl->frames = static_cast<std::uint64_t>(info.frames);
     impl->truncated = h.data_truncated();
+    impl->unaccounted = h.unaccounted_bytes;
     return WavReader(std::move(impl));
 }
 
@@ -165,6 +167,9 @@ std::uint64_t WavReader::frames() const {
 }
 bool WavReader::data_truncated() const {
     return impl_->truncated;
+}
+std::uint64_t WavReader::unaccounted_bytes() const {
+    return impl_->unaccounted;
 }
 
 Result<std::size_t> WavReader::read(std::span<std::int16_t> out) {

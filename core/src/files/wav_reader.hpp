@@ -36,6 +36,9 @@ public:
     [[nodiscard]] std::uint64_t frames() const;
     // The header announces more data than the file holds.
     [[nodiscard]] bool data_truncated() const;
+    // Bytes after the data chunk that are not whole chunks: audio the data
+    // size leaves out, which reads never deliver.
+    [[nodiscard]] std::uint64_t unaccounted_bytes() const;
 
     // Fills out with whole frames; returns the samples read, 0 at the end. The
     // type must fit the format: int16_t for depths up to 16, int32_t above, float

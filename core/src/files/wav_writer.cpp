@@ -166,6 +166,8 @@ Result<void> WavWriter::finish() {
     Result<void> result = impl_->stream->flush();
     if (result && rc != 0)
         result = fail(ErrorKind::Other, sf_error_number(rc));
+    if (result)
+        result = impl_->file->sync();
     if (auto r = impl_->file->close(); !r && result)
         result = std::unexpected(r.error());
     return result;

@@ -32,7 +32,8 @@ public:
     [[nodiscard]] Result<void> write(std::span<const std::int32_t> samples);
     [[nodiscard]] Result<void> write(std::span<const float> samples);
 
-    // Completes the header and closes the file; the first error wins.
+    // Completes the header, brings the file to the disk and closes it; the
+    // first error wins.
     [[nodiscard]] Result<void> finish();
 
 private:

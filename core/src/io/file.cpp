@@ -12,6 +12,15 @@ Result<void> write_all(File& file, std::span<const std::byte> data) {
     return {};
 }
 
+Result<void> sync_file(const std::filesystem::path& path) {
+    Result<FilePtr> file = open_file(path, OpenMode::ExistingReadWrite);
+    if (!file)
+        return std::unexpected(std::move(file.error()));
+    if (Result<void> r = (*file)->sync(); !r)
+        return r;
+    return (*file)->close();
+}
+
 Result<void> read_exact(File& file, std::span<std::byte> out) {
     while (!out.empty()) {
         Result<std::size_t> n = file.read_some(out);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "output_format.hpp"
 #include "files/recpart_writer.hpp"
@@ -24,7 +25,14 @@ struct OutputSlot {
     std::filesystem::path next_part = {};
     std::uint32_t next_part_number = 0;
     std::uint32_t next_part_segment = 0;
+    // Segments ended while recording, kept open so that a repair meanwhile
+    // passes them by; closed with the slot.
+    std::vector<RecpartWriter> ended = {};
 };
+
+// Ends the slot's current segment: its header is brought up to date and the
+// file stays open in ended.
+void end_segment(OutputSlot& slot);
 
 // The stem that names a slot's files ("source" when the base path has none).
 [[nodiscard]] std::filesystem::path slot_stem(const OutputSlot& slot);
@@ -33,7 +41,8 @@ struct OutputSlot {
 // unless it is 1, ".recpart".
 [[nodiscard]] std::filesystem::path segment_file_path(const OutputSlot& slot, std::uint32_t part);
 
-// The segment's name in instructions.txt: the stem, plus "_" + segment unless 1.
+// The segment's name in instructions.txt: the stem of the writer's first file,
+// or without one the stem plus "_" + segment unless 1.
 [[nodiscard]] std::string instruction_name(const OutputSlot& slot);
 
 // The mixed file's next part: dir / stem + "_part" + part + ".recpart".
@@ -41,7 +50,8 @@ struct OutputSlot {
                                                   const OutputSlot& slot, std::uint32_t part);
 
 // The path of the part after the writer's current one, for its roll-over:
-// beside the base path (stems) or in dir (the mixed file).
+// the stem of the writer's first file + "_part" + part, beside it. Without a
+// writer: beside the base path (stems) or in dir (the mixed file).
 [[nodiscard]] const std::filesystem::path& next_segment_part(OutputSlot& slot);
 [[nodiscard]] const std::filesystem::path& next_mix_part(OutputSlot& slot,
                                                          const std::filesystem::path& dir);

@@ -181,12 +181,7 @@ bool Processor::handle_enabled_changes() {
                                                  instruction_name(slot) + "\n");
             }
         } else {
-            if (slot.writer) {
-                (void)slot.writer->flush();
-                (void)slot.writer->rewrite_header();
-                slot.writer->close();
-                slot.writer.reset();
-            }
+            end_segment(slot);
             s.backlog.clear();
             s.converter.drop_pending();
             s.idle_cycles = 0;

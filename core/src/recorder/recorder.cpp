@@ -38,6 +38,18 @@ std::uint64_t seconds_now() {
     return s > 0 ? static_cast<std::uint64_t>(s) : 0;
 }
 
+// The writer takes 16- and 24-bit integers: a device depth between them keeps
+// its precision at 24, a deeper one as float, a shallower one becomes 16.
+OutputFormat writable_depth(OutputFormat f) {
+    if (f.bits_per_sample > 24) {
+        f.is_float = true;
+        f.bits_per_sample = 32;
+    } else {
+        f.bits_per_sample = f.bits_per_sample > 16 ? 24 : 16;
+    }
+    return f;
+}
+
 // What a failed start must not leave behind: files that never held audio.
 void remove_session_files(const Session& session, RecordingMode mode) {
     std::error_code ec;
@@ -182,6 +194,8 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     }
     if (st->format.is_float)
         st->format.bits_per_sample = 32;
+    else if (!options.format)
+        st->format = writable_depth(st->format);
 
     SessionRequest request;
     request.requested_dir = options.output_dir;
@@ -299,12 +313,13 @@ StopResult Recorder::stop() && {
     result.output_dir = st->output_dir;
     result.created = st->created;
     result.stems = is_stems(st->mode);
-    result.error = st->error_slot->get();
     // The processor holds the other reference and drains what the captures
     // delivered before it lets them go.
     st->captures.reset();
     st->stop->exchange(true);
     std::optional<FileList> files = st->status->receive();
+    // Read only now: the final drain and the last header rewrites can fail too.
+    result.error = st->error_slot->get();
     if (files) {
         result.files = std::move(*files);
     } else if (!result.error) {

@@ -11,9 +11,7 @@ Result<InstructionsWriter> InstructionsWriter::create(const std::filesystem::pat
     return InstructionsWriter(std::move(*file));
 }
 
-InstructionsWriter::InstructionsWriter(FilePtr file) : file_(std::move(file)) {
-    buffer_.reserve(INSTRUCTIONS_BUFFER_BYTES);
-}
+InstructionsWriter::InstructionsWriter(FilePtr file) : file_(std::move(file)) {}
 
 InstructionsWriter::~InstructionsWriter() {
     close();
@@ -22,31 +20,19 @@ InstructionsWriter::~InstructionsWriter() {
 Result<void> InstructionsWriter::write(std::string_view text) {
     if (!file_)
         return fail(ErrorKind::Other, "instructions file is closed");
-    if (buffer_.size() + text.size() > INSTRUCTIONS_BUFFER_BYTES) {
-        if (Result<void> r = flush(); !r)
-            return r;
-    }
+    // Straight to the file: after a crash every offset written so far must be
+    // there, and a line per segment start is rare enough to cost nothing.
     const auto* bytes = reinterpret_cast<const std::byte*>(text.data());
-    if (text.size() > INSTRUCTIONS_BUFFER_BYTES)
-        return write_all(*file_, std::span<const std::byte>(bytes, text.size()));
-    buffer_.insert(buffer_.end(), bytes, bytes + text.size());
-    return {};
+    return write_all(*file_, std::span<const std::byte>(bytes, text.size()));
 }
 
 Result<void> InstructionsWriter::flush() {
-    if (!file_ || buffer_.empty())
-        return {};
-    Result<void> r = write_all(*file_, buffer_);
-    // A failed write is not retried: the lines it held are gone either way,
-    // and keeping them would only make every later line fail too.
-    buffer_.clear();
-    return r;
+    return {};
 }
 
 void InstructionsWriter::close() {
     if (!file_)
         return;
-    (void)flush();
     (void)file_->close();
     file_.reset();
 }

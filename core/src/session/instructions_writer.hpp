@@ -1,6 +1,6 @@
 #pragma once
-// instructions.txt: the header and one line per segment, kept in an 8 KiB
-// buffer that reaches the file when it fills or when the recording finishes.
+// instructions.txt: the header and one line per segment, each handed to the
+// file as it is written.
 
 #include <cstddef>
 #include <filesystem>
@@ -12,8 +12,6 @@
 
 namespace kestrune {
 
-inline constexpr std::size_t INSTRUCTIONS_BUFFER_BYTES = 8192;
-
 class InstructionsWriter {
 public:
     [[nodiscard]] static Result<InstructionsWriter> create(const std::filesystem::path& path);
@@ -21,17 +19,16 @@ public:
 
     InstructionsWriter(InstructionsWriter&&) noexcept = default;
     InstructionsWriter& operator=(InstructionsWriter&&) noexcept = default;
-    // Writes out what is buffered, errors ignored.
     ~InstructionsWriter();
 
     [[nodiscard]] Result<void> write(std::string_view text);
+    // Nothing is held back; kept for callers that end with it.
     [[nodiscard]] Result<void> flush();
-    // flush with errors ignored, then close. Idempotent.
+    // Idempotent.
     void close();
 
 private:
     FilePtr file_;
-    std::vector<std::byte> buffer_;
 };
 
 // The fourteen comment lines that open every instructions file.

@@ -94,11 +94,14 @@ Result<void> fill(Attempt& attempt, const std::filesystem::path& dir, const Sess
         file_name += ".recpart";
         OutputSlot slot{folder / file_name, request.formats[i], std::nullopt, 1, false};
         if (request.mode == RecordingMode::StemsSilence || request.enabled[i]) {
+            // Labels may collide after sanitising, or by letter case where file
+            // names ignore it; the free name then names the slot's later files.
             const std::filesystem::path path = unique_path(slot.base_path);
             Result<RecpartWriter> w = RecpartWriter::create(path, request.formats[i], writer);
             if (!w)
                 return std::unexpected(std::move(w.error()));
             s.files.push_back(path);
+            slot.base_path = path;
             slot.writer.emplace(std::move(*w));
             slot.has_segment = true;
         }

@@ -31,6 +31,7 @@ public:
     }
     Result<void> seek(std::uint64_t offset) override { return inner_->seek(offset); }
     Result<std::uint64_t> length() override { return inner_->length(); }
+    Result<void> sync() override { return inner_->sync(); }
     Result<void> close() override { return inner_->close(); }
 
 private:

@@ -139,6 +139,9 @@ std::optional<std::filesystem::path> WinDialogs::save_as(const std::filesystem::
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = FILE_BUFFER_UNITS;
     ofn.lpstrTitle = L"Save recording as";
+    // The overwrite prompt then asks about the name that will really be used:
+    // a typed "interview" is "interview.wav".
+    ofn.lpstrDefExt = L"wav";
     ofn.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_EXPLORER;
     if (!::GetSaveFileNameW(&ofn))
         return std::nullopt;

@@ -6,9 +6,9 @@
 namespace kestrune {
 
 Result<void> copy_whole_file(const std::filesystem::path& from, const std::filesystem::path& to) {
-    // No progress routine, no cancel flag, no flags: an existing target is
-    // overwritten by CopyFileExW, so the caller has cleared it already.
-    if (!::CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) {
+    // No progress routine, no cancel flag; never over an existing file.
+    if (!::CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr,
+                       COPY_FILE_FAIL_IF_EXISTS)) {
         return std::unexpected(win::last_error());
     }
     return {};

@@ -53,6 +53,12 @@ public:
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
+    Result<void> sync() override {
+        if (!::FlushFileBuffers(h_.get()))
+            return std::unexpected(win::last_error());
+        return {};
+    }
+
     Result<void> close() override {
         if (!h_) return {};
         const HANDLE h = h_.release();
@@ -73,6 +79,9 @@ Result<FilePtr> open_file(const std::filesystem::path& path, OpenMode mode) {
     switch (mode) {
         case OpenMode::CreateTruncate:
             break;
+        case OpenMode::CreateNew:
+            disposition = CREATE_NEW;
+            break;
         case OpenMode::ExistingReadWrite:
             disposition = OPEN_EXISTING;
             break;
@@ -88,8 +97,30 @@ Result<FilePtr> open_file(const std::filesystem::path& path, OpenMode mode) {
     return std::make_unique<WinFile>(std::move(h));
 }
 
+Result<std::optional<FilePtr>> open_unless_in_use(const std::filesystem::path& path) {
+    // The writer's share mode allows readers only, so asking to write as well
+    // fails with a sharing violation exactly while a writer has the file.
+    win::UniqueFileHandle h(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_SHARING_VIOLATION)
+            return std::optional<FilePtr>();
+        return std::unexpected(win::last_error(code));
+    }
+    return std::optional<FilePtr>(std::make_unique<WinFile>(std::move(h)));
+}
+
 Result<void> replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (!::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return std::unexpected(win::last_error());
+    return {};
+}
+
+Result<void> rename_no_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
         return std::unexpected(win::last_error());
     return {};
 }

@@ -2,6 +2,7 @@
 // counterpart, which also sets the sharing rules.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,12 @@ public:
         return static_cast<std::uint64_t>(st.st_size);
     }
 
+    Result<void> sync() override {
+        if (::fsync(fd_) != 0)
+            return std::unexpected(errno_error(errno));
+        return {};
+    }
+
     Result<void> close() override {
         if (fd_ < 0) return {};
         const int fd = fd_;
@@ -62,31 +69,91 @@ private:
     int fd_;
 };
 
+int open_retrying(const std::filesystem::path& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// An advisory lock stands in for the Windows sharing rules: writers hold it,
+// repair asks for it and passes a file by when it is taken. File systems
+// without locks lock nothing.
+enum class Lock { Taken, Busy };
+
+Lock try_lock(int fd) {
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    return rc != 0 && errno == EWOULDBLOCK ? Lock::Busy : Lock::Taken;
+}
+
+// Every rename that makes a file final is followed by one for its directory,
+// so the new name survives a power cut too. Best-effort: not every file system
+// can sync a directory.
+void sync_parent(const std::filesystem::path& path) {
+    std::filesystem::path dir = path.parent_path();
+    if (dir.empty())
+        dir = ".";
+    const int fd = open_retrying(dir, O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
 }  // namespace
 
 Result<FilePtr> open_file(const std::filesystem::path& path, OpenMode mode) {
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (mode) {
         case OpenMode::CreateTruncate:
-            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            flags = O_RDWR | O_CREAT;  // truncated once the lock is ours
+            break;
+        case OpenMode::CreateNew:
+            flags = O_RDWR | O_CREAT | O_EXCL;
             break;
         case OpenMode::ExistingReadWrite:
-            flags |= O_RDWR;
+            flags = O_RDWR;
             break;
         case OpenMode::ExistingRead:
-            flags |= O_RDONLY;
+            flags = O_RDONLY;
             break;
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = open_retrying(path, flags);
     if (fd < 0) return std::unexpected(errno_error(errno));
-    return std::make_unique<PosixFile>(fd);
+    auto file = std::make_unique<PosixFile>(fd);
+    if (mode == OpenMode::CreateTruncate || mode == OpenMode::CreateNew) {
+        if (try_lock(fd) == Lock::Busy)
+            return std::unexpected(errno_error(EBUSY));
+        if (mode == OpenMode::CreateTruncate && ::ftruncate(fd, 0) != 0)
+            return std::unexpected(errno_error(errno));
+    }
+    return file;
+}
+
+Result<std::optional<FilePtr>> open_unless_in_use(const std::filesystem::path& path) {
+    const int fd = open_retrying(path, O_RDWR);
+    if (fd < 0)
+        return std::unexpected(errno_error(errno));
+    auto file = std::make_unique<PosixFile>(fd);
+    if (try_lock(fd) == Lock::Busy)
+        return std::optional<FilePtr>();
+    return std::optional<FilePtr>(std::move(file));
 }
 
 Result<void> replace_file(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(errno_error(errno));
+    sync_parent(to);
+    return {};
+}
+
+Result<void> rename_no_replace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+        return std::unexpected(errno_error(errno));
+    sync_parent(to);
     return {};
 }
 
