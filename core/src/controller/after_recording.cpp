@@ -6,12 +6,13 @@
 #include <system_error>
 #include <vector>
 
+#include "controller/source_status.hpp"
 #include "files/copy_file.hpp"
 #include "files/finalize.hpp"
 #include "files/normalize.hpp"
 #include "files/peak.hpp"
-#include "io/console.hpp"
 #include "files/recpart_writer.hpp"
+#include "io/console.hpp"
 #include "text/join.hpp"
 #include "text/path_text.hpp"
 
@@ -181,7 +182,7 @@ void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialog
     }
 
     if (!finished.empty())
-        view.set_status(summary(finished, result.stems));
+        view.set_status(summary(finished, result.stems) + gaps_note(result.gapped));
 }
 
 Result<void> move_file(const fs::path& source, const fs::path& destination, bool replace) {

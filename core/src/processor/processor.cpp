@@ -35,7 +35,7 @@ Processor::Processor(ProcessorSetup setup, CycleClock& clock)
         const OutputFormat target = i < setup_.targets.size() ? setup_.targets[i] : OutputFormat{};
         Source s{SampleQueue{},
                  SourceConverter(in.native_rate, in.native_channels, target.sample_rate,
-                                 target.channels),
+                                 target.channels, in.channel_mask),
                  in.enabled->load(),
                  false,
                  0,
@@ -91,10 +91,6 @@ bool Processor::cycle() {
     for (std::size_t i = 0; i < sources_.size(); ++i)
         sources_[i].enabled = setup_.inputs[i].enabled->load();
 
-    if (!stopping && !check_lost()) {
-        finish();
-        return false;
-    }
     if (setup_.mode == RecordingMode::StemsInstructed && !handle_enabled_changes()) {
         finish();
         return false;
@@ -129,27 +125,6 @@ bool Processor::cycle() {
         return false;
     }
     return true;
-}
-
-bool Processor::check_lost() {
-    if (!setup_.captures)
-        return true;
-    std::optional<std::string> label;
-    {
-        std::lock_guard lock(setup_.captures->mutex);
-        for (const CaptureSource& c : setup_.captures->entries) {
-            if (c.lost && c.lost->load()) {
-                label = c.spec.describe();
-                break;
-            }
-        }
-    }
-    if (!label)
-        return true;
-    record(make_error(ErrorKind::Other, "Capture source lost (" + *label + ")"));
-    for (Source& s : sources_)
-        s.taken.clear();
-    return false;
 }
 
 bool Processor::handle_enabled_changes() {

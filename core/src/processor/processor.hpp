@@ -35,6 +35,7 @@ struct SourceInput {
     std::shared_ptr<std::atomic<bool>> enabled;  // shared with the Recorder
     std::uint32_t native_rate = 0;
     std::uint16_t native_channels = 0;
+    std::uint32_t channel_mask = 0;  // 0: the usual layout of native_channels
 };
 
 struct ProcessorSetup {
@@ -86,7 +87,6 @@ private:
     };
 
     [[nodiscard]] bool handle_enabled_changes();
-    [[nodiscard]] bool check_lost();
     [[nodiscard]] bool convert_taken();
     void flush_resamplers();
     void mix_loop(std::chrono::nanoseconds elapsed);

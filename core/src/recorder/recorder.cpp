@@ -25,6 +25,7 @@ struct SourceSlot {
     std::shared_ptr<SampleBuffer> buffer;        // shared with the capture and the processor
     std::shared_ptr<std::atomic<bool>> enabled;  // shared with the processor
     OutputFormat native_format;
+    std::uint32_t channel_mask = 0;
 };
 
 bool greater_format(const OutputFormat& a, const OutputFormat& b) {
@@ -63,12 +64,14 @@ struct Recorder::State {
     mutable std::mutex started_mutex;
     std::set<std::size_t> started;
     OutputFormat format;
+    // Slots whose captures, now stopped, had gaps; the list forgets them.
+    std::set<std::size_t> gapped;
     bool created = false;
     RecordingMode mode = RecordingMode::SingleFile;
 
     std::size_t add_slot(SourceSpec spec, OutputFormat native) {
         slots.push_back({std::move(spec), std::make_shared<SampleBuffer>(),
-                         std::make_shared<std::atomic<bool>>(false), native});
+                         std::make_shared<std::atomic<bool>>(false), native, 0});
         return slots.size() - 1;
     }
 
@@ -82,10 +85,12 @@ struct Recorder::State {
             return;
         }
         slot.native_format = result->native_format;
+        slot.channel_mask = result->channel_mask;
         slot.enabled->exchange(true);
         {
             std::lock_guard lock(captures->mutex);
-            captures->entries.push_back({slot.spec, std::move(result->capture), nullptr});
+            captures->entries.push_back(
+                {slot.spec, std::move(result->capture), std::move(result->health)});
         }
         std::lock_guard lock(started_mutex);
         started.insert(index);
@@ -208,7 +213,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.status = std::move(sender);
     for (const SourceSlot& slot : st->slots) {
         setup.inputs.push_back({slot.buffer, slot.enabled, slot.native_format.sample_rate,
-                                slot.native_format.channels});
+                                slot.native_format.channels, slot.channel_mask});
         setup.targets.push_back(st->format);
     }
     // Kept for cleaning up should the thread not start; the writers move on.
@@ -259,8 +264,27 @@ void Recorder::disable_source(const SourceSpec& spec) {
     auto& entries = state_->captures->entries;
     const auto it = std::find_if(entries.begin(), entries.end(),
                                  [&spec](const CaptureSource& c) { return c.spec == spec; });
-    if (it != entries.end())
+    if (it != entries.end()) {
+        if (it->health && it->health->gaps.load() > 0)
+            state_->gapped.insert(*index);
         entries.erase(it);
+    }
+}
+
+std::vector<SourceSpec> Recorder::lost_sources() const {
+    std::vector<bool> lost(state_->slots.size(), false);
+    {
+        std::lock_guard lock(state_->captures->mutex);
+        for (const CaptureSource& c : state_->captures->entries)
+            if (c.health && c.health->lost.load())
+                if (const auto i = source_index(c.spec))
+                    lost[*i] = true;
+    }
+    std::vector<SourceSpec> specs;
+    for (std::size_t i = 0; i < lost.size(); ++i)
+        if (lost[i])
+            specs.push_back(state_->slots[i].spec);
+    return specs;
 }
 
 bool Recorder::is_source_running(const SourceSpec& spec) const {
@@ -300,6 +324,18 @@ StopResult Recorder::stop() && {
     result.created = st->created;
     result.stems = is_stems(st->mode);
     result.error = st->error_slot->get();
+    {
+        std::lock_guard lock(st->captures->mutex);
+        for (const CaptureSource& c : st->captures->entries) {
+            if (!c.health || c.health->gaps.load() == 0)
+                continue;
+            for (std::size_t i = 0; i < st->slots.size(); ++i)
+                if (st->slots[i].spec == c.spec)
+                    st->gapped.insert(i);
+        }
+    }
+    for (std::size_t i : st->gapped)
+        result.gapped.push_back(st->slots[i].spec);
     // The processor holds the other reference and drains what the captures
     // delivered before it lets them go.
     st->captures.reset();
