@@ -300,7 +300,7 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
         {"default microphone removed, the headset becomes the default",
          SourceSpec::default_microphone(), "mic", [](auto& b) { b.lose(test::FAKE_DEFAULT_INPUT); },
          [&](auto& b) { b.change_default_input(headset); }, true, 1500},
-        {"named input comes back as another device", SourceSpec::input_device("USB Mic"), "USB_Mic",
+        {"named input comes back as another device", SourceSpec::input_device("USB Mic"), "USB Mic",
          [](auto& b) { b.lose("USB Mic"); }, [&](auto& b) { b.restore("USB Mic", headset); }, true,
          1500},
     };
