@@ -3,9 +3,8 @@
 # be seen: the sound server's default output and input move to another
 # device, and the default output's device is unloaded and loaded again.
 #
-# What wine 10 reports, measured with PulseAudio: no endpoint notification at
-# all (neither a default change nor a device added or removed). A default
-# change reaches no open stream: the server moves the capture of the default
+# What wine 10 reports, measured with PulseAudio: no endpoint notification of
+# a default change, and none reaches an open stream either: the server moves the capture of the default
 # input to the new default source itself, while loopback stays on the old
 # output. An unloaded output mostly just stops delivering to its loopback
 # stream, without an error; now and then GetBuffer returns
