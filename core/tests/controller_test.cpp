@@ -407,12 +407,14 @@ TEST(Controller, SwitchingSourcesWhileRecording) {
         EXPECT_EQ(w.view.text(Control::Status), "Recording...");
     }
     {
-        SCOPED_TRACE("a device that is not part of the recording");
+        SCOPED_TRACE("a device that had no slot gets one and is started");
         w.view.selection = 0;
         EXPECT_TRUE(w.controller().toggle_device_item());
         EXPECT_EQ(w.view.list_items[0], "on   \u2014  [Loopback] Headphones");
-        EXPECT_TRUE(w.view.enabled(Control::Devices));
-        EXPECT_EQ(w.starter.requests.size(), 1u);
+        EXPECT_FALSE(w.view.enabled(Control::Devices));
+        ASSERT_EQ(w.starter.requests.size(), 2u);
+        EXPECT_EQ(w.starter.requests[1].spec, SourceSpec::loopback_device("[Loopback] Headphones"));
+        EXPECT_EQ(w.starter.requests[1].index, w.state.recording->total_sources() - 1);
     }
     {
         SCOPED_TRACE("a source that fails to start");
@@ -443,7 +445,7 @@ TEST(Controller, SwitchingSourcesWhileRecording) {
     // Switching while idle starts nothing.
     w.controller().set_source_enabled(SourceSpec::default_microphone(), true);
     EXPECT_TRUE(w.view.enabled(Control::Mic));
-    EXPECT_EQ(w.starter.requests.size(), 1u);
+    EXPECT_EQ(w.starter.requests.size(), 2u);
 }
 
 }  // namespace

@@ -353,6 +353,52 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
     }
 }
 
+TEST_F(RecorderTest, DeviceSwitchedOnWithoutASlotGetsOne) {
+    // No input device was asked for at the start, so none has a slot.
+    test::FakeDevice usb = test::fake_device(FLOAT_STEREO);
+    usb.frequency = 1000;
+    backend.inputs = {{"USB Mic", usb}};
+    const SourceSpec spec = SourceSpec::input_device("USB Mic");
+    for (const RecordingMode mode :
+         {RecordingMode::SingleFile, RecordingMode::StemsSilence, RecordingMode::StemsInstructed}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        test::TempDir out;
+        RecordOptions o = options(mode);
+        o.output_dir = out.path();
+        Recorder rec = start(o);
+        ASSERT_EQ(rec.total_sources(), 2u);
+        EXPECT_EQ(rec.source_index(spec), std::nullopt);
+        std::this_thread::sleep_for(200ms);
+        const std::size_t index = rec.add_slot(spec);
+        EXPECT_EQ(index, 2u);
+        EXPECT_EQ(rec.add_slot(spec), index) << "one slot per source";
+        StartResult started = backend.start_named_input("USB Mic", rec.source_buffer(index));
+        ASSERT_TRUE(started.has_value());
+        EXPECT_FALSE(rec.attach_source(
+            index, CaptureSource{spec, std::move(started->capture), std::move(started->health)}));
+        std::this_thread::sleep_for(400ms);
+        const StopResult result = std::move(rec).stop();
+        EXPECT_EQ(result.total_sources, 3u);
+        EXPECT_EQ(result.used_sources, 2u);
+        if (mode == RecordingMode::SingleFile) {
+            ASSERT_EQ(result.files.size(), 1u);
+            const test::RecpartData d = test::read_recpart(result.files[0]);
+            const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+            // 1/N over the three slots there are now.
+            EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5 / 3, 0.02);
+            EXPECT_NEAR(amplitude_at(last, 2, 48000, 440.0), 0.5 / 3, 0.02);
+            continue;
+        }
+        // The microphone, never on, has a stem only when stems are padded.
+        ASSERT_EQ(result.files.size(), mode == RecordingMode::StemsSilence ? 3u : 2u);
+        EXPECT_EQ(result.files.back().filename(), "USB Mic.recpart");
+        const test::RecpartData d = test::read_recpart(result.files.back());
+        ASSERT_GT(d.frames(), 48000u / 4);
+        const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+        EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5, 0.02);
+    }
+}
+
 TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     RecordOptions o = options(RecordingMode::StemsInstructed);
     const auto t0 = std::chrono::steady_clock::now();

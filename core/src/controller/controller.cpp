@@ -230,19 +230,19 @@ void Controller::set_source_enabled(const SourceSpec& spec, bool enabled) {
     if (!state_.recording)
         return;
     Recorder& recording = *state_.recording;
-    const auto index = recording.source_index(spec);
-    if (!index)
-        return;
     if (!enabled) {
         recording.disable_source(spec);
         return;
     }
+    // A device with no slot yet (plugged in later, or of a kind nobody asked
+    // for at the start) gets one, so that it is recorded too.
+    const std::size_t index = recording.add_slot(spec);
     view_.set_enabled(control_for(spec), false);
     if (recording.is_source_running(spec)) {
         services_.starter.post_report(std::make_unique<SourceStartReport>(
-            SourceStartReport{spec, *index, std::unexpected(std::string(ALREADY_ACTIVE))}));
+            SourceStartReport{spec, index, std::unexpected(std::string(ALREADY_ACTIVE))}));
     } else {
-        services_.starter.start_worker(spec, *index, recording.source_buffer(*index));
+        services_.starter.start_worker(spec, index, recording.source_buffer(index));
     }
 }
 

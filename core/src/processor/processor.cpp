@@ -85,6 +85,10 @@ bool Processor::cycle() {
         std::max(now - last_cycle_, std::chrono::nanoseconds(0));
     last_cycle_ = now;
 
+    if (!adopt_late_sources()) {
+        finish();
+        return false;
+    }
     for (std::size_t i = 0; i < sources_.size(); ++i)
         sources_[i].taken = setup_.inputs[i].buffer->take_all();
     const bool stopping = setup_.stop->load();
@@ -124,6 +128,57 @@ bool Processor::cycle() {
         finish();
         return false;
     }
+    return true;
+}
+
+bool Processor::adopt_late_sources() {
+    if (!setup_.late)
+        return true;
+    std::vector<LateSource> added;
+    {
+        std::lock_guard lock(setup_.late->mutex);
+        added.swap(setup_.late->added);
+    }
+    for (LateSource& late : added) {
+        const OutputFormat target = late.output.format;
+        if (setup_.mode != RecordingMode::SingleFile) {
+            OutputSlot slot = std::move(late.output);
+            // A silence-padded stem exists from the moment its slot does; an
+            // instructed one opens its first segment when its source runs.
+            if (setup_.mode == RecordingMode::StemsSilence) {
+                const std::filesystem::path path = unique_path(slot.base_path);
+                Result<RecpartWriter> w = RecpartWriter::create(path, slot.format, setup_.writer);
+                if (!w) {
+                    record(std::move(w.error()));
+                    return false;
+                }
+                setup_.files.push_back(path);
+                slot.writer.emplace(std::move(*w));
+                slot.has_segment = true;
+            }
+            setup_.outputs.push_back(std::move(slot));
+        }
+        // Until its stream says otherwise, the source is taken to deliver the
+        // recording's own rate and channels.
+        setup_.inputs.push_back(
+            {late.buffer, late.enabled, target.sample_rate, target.channels, 0});
+        setup_.targets.push_back(target);
+        sources_.push_back(Source{SampleQueue{},
+                                  SourceConverter(target.sample_rate, target.channels,
+                                                  target.sample_rate, target.channels),
+                                  false,
+                                  false,
+                                  0,
+                                  block_len_of(target),
+                                  target.sample_rate,
+                                  target.channels,
+                                  0,
+                                  {},
+                                  0,
+                                  0});
+    }
+    // The mix keeps 1/N over every slot there is.
+    setup_.mix_divisor = std::max<std::uint64_t>(setup_.mix_divisor, sources_.size());
     return true;
 }
 

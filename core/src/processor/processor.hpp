@@ -14,14 +14,15 @@
 
 #include "audio_buf/sample_buffer.hpp"
 #include "audio_buf/sample_queue.hpp"
+#include "capture/capture_list.hpp"
 #include "convert/source_converter.hpp"
 #include "error.hpp"
 #include "output_format.hpp"
 #include "platform/cycle_clock.hpp"
 #include "processor/error_slot.hpp"
+#include "processor/late_sources.hpp"
 #include "processor/output_slot.hpp"
 #include "processor/status_channel.hpp"
-#include "capture/capture_list.hpp"
 #include "recording_mode.hpp"
 #include "session/instructions_writer.hpp"
 
@@ -52,6 +53,7 @@ struct ProcessorSetup {
     std::uint64_t mix_divisor = 1;
     RecordingMode mode = RecordingMode::SingleFile;
     WriterConfig writer;  // for the segment files created while recording
+    std::shared_ptr<LateSources> late;  // sources added while recording; may be absent
 };
 
 class Processor {
@@ -86,6 +88,7 @@ private:
         std::uint64_t segment_frames = 0;
     };
 
+    [[nodiscard]] bool adopt_late_sources();
     [[nodiscard]] bool handle_enabled_changes();
     [[nodiscard]] bool convert_taken();
     void flush_resamplers();

@@ -7,13 +7,15 @@
 #include <set>
 #include <tuple>
 
+#include "capture/capture_list.hpp"
 #include "io/console.hpp"
 #include "processor/error_slot.hpp"
+#include "processor/late_sources.hpp"
 #include "processor/processor.hpp"
 #include "processor/status_channel.hpp"
-#include "capture/capture_list.hpp"
 #include "session/session.hpp"
 #include "session/session_names.hpp"
+#include "text/path_text.hpp"
 
 namespace kestrune {
 namespace {
@@ -61,6 +63,8 @@ struct Recorder::State {
     std::shared_ptr<CaptureList> captures;
     std::shared_ptr<std::atomic<bool>> stop;
     std::shared_ptr<ErrorSlot> error_slot;
+    std::shared_ptr<LateSources> late;  // shared with the processor
+    std::filesystem::path stem_dir;     // the session folder of the stem modes
     mutable std::mutex started_mutex;
     std::set<std::size_t> started;
     OutputFormat format;
@@ -127,6 +131,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     st->captures = std::make_shared<CaptureList>();
     st->stop = std::make_shared<std::atomic<bool>>(false);
     st->error_slot = std::make_shared<ErrorSlot>();
+    st->late = std::make_shared<LateSources>();
     st->mode = options.mode;
 
     {
@@ -206,6 +211,8 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
         st->warnings.insert(st->warnings.begin(), *session->warning);
     st->output_dir = session->output_dir;
     st->created = session->created;
+    if (is_stems(options.mode) && !session->outputs.empty())
+        st->stem_dir = session->outputs.front().base_path.parent_path();
 
     auto [sender, receiver] = make_status_channel();
     st->status.emplace(std::move(receiver));
@@ -232,6 +239,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.captures = st->captures;
     setup.error_slot = st->error_slot;
     setup.mix_divisor = std::max<std::uint64_t>(st->slots.size(), 1);
+    setup.late = st->late;
     setup.mode = options.mode;
     setup.writer = services.writer;
     if (Result<void> started = start_processor_thread(std::move(setup)); !started) {
@@ -292,6 +300,22 @@ bool Recorder::is_source_running(const SourceSpec& spec) const {
     const auto& entries = state_->captures->entries;
     return std::any_of(entries.begin(), entries.end(),
                        [&spec](const CaptureSource& c) { return c.spec == spec; });
+}
+
+std::size_t Recorder::add_slot(const SourceSpec& spec) {
+    if (const std::optional<std::size_t> index = source_index(spec))
+        return *index;
+    const std::size_t index = state_->add_slot(spec, FALLBACK_NATIVE_FORMAT);
+    const SourceSlot& slot = state_->slots[index];
+    OutputSlot output{{}, state_->format, std::nullopt, 1, false};
+    if (is_stems(state_->mode)) {
+        std::filesystem::path name = path_from_utf8(stem_label(spec));
+        name += ".recpart";
+        output.base_path = state_->stem_dir / name;
+    }
+    std::lock_guard lock(state_->late->mutex);
+    state_->late->added.push_back({slot.buffer, slot.enabled, std::move(output)});
+    return index;
 }
 
 std::optional<std::string> Recorder::attach_source(
