@@ -9,6 +9,7 @@
 #include "io/console.hpp"
 
 namespace kestrune::win {
+namespace {
 
 class NotificationClient final : public IMMNotificationClient {
 public:
@@ -60,10 +61,18 @@ private:
     const EndpointHandlers handlers_;
 };
 
+}  // namespace
+
+ComPtr<IMMNotificationClient> make_notification_client(EndpointHandlers handlers) {
+    ComPtr<IMMNotificationClient> client;
+    client.Attach(new NotificationClient(std::move(handlers)));
+    return client;
+}
+
 StepValue<EndpointNotifications> EndpointNotifications::start(IMMDeviceEnumerator* enumerator,
                                                               EndpointHandlers handlers) {
     EndpointNotifications n;
-    n.client_.Attach(new NotificationClient(std::move(handlers)));
+    n.client_ = make_notification_client(std::move(handlers));
     const HRESULT hr = enumerator->RegisterEndpointNotificationCallback(n.client_.Get());
     if (FAILED(hr))
         return std::unexpected(hr_text("RegisterEndpointNotificationCallback", hr));

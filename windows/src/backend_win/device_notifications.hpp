@@ -21,11 +21,13 @@ struct EndpointHandlers {
     std::function<void()> devices_changed;
 };
 
-class NotificationClient;
+// The COM object that calls the handlers, unregistered (for tests).
+[[nodiscard]] ComPtr<IMMNotificationClient> make_notification_client(EndpointHandlers handlers);
 
 // A registered IMMNotificationClient; unregistered on release.
 class EndpointNotifications {
 public:
+    // Registers a client that calls the handlers.
     [[nodiscard]] static StepValue<EndpointNotifications> start(IMMDeviceEnumerator* enumerator,
                                                                 EndpointHandlers handlers);
     EndpointNotifications(EndpointNotifications&&) noexcept;
