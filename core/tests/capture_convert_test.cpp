@@ -104,6 +104,13 @@ TEST(WaveFormat, StreamEncodingOfEveryMixFormat) {
     auto odd = wave_format(WAVE_TAG_PCM, 2, 44100, 16);
     odd[12] = 6;
     EXPECT_FALSE(stream_encoding(*parse_wave_format(odd)));
+
+    // The speaker positions come from a full extensible header only.
+    EXPECT_EQ(
+        parse_wave_format(wave_format(WAVE_TAG_EXTENSIBLE, 2, 48000, 32, 32, WAVE_TAG_IEEE_FLOAT))
+            ->channel_mask,
+        3u);
+    EXPECT_EQ(parse_wave_format(wave_format(WAVE_TAG_IEEE_FLOAT, 2, 48000, 32))->channel_mask, 0u);
 }
 
 template <class T>

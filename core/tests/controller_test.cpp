@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controller/controller.hpp"
+#include "controller/source_status.hpp"
 #include "support/bytes.hpp"
 #include "support/fake_backend.hpp"
 #include "support/fake_view.hpp"
@@ -48,7 +49,9 @@ public:
     StartResult start_default_input(std::shared_ptr<SampleBuffer>) override {
         if (mic_error)
             return std::unexpected(*mic_error);
-        return started();
+        StartResult r = started();
+        r->health = mic_health;
+        return r;
     }
     StartResult start_named_input(const std::string&, std::shared_ptr<SampleBuffer>) override {
         return started();
@@ -61,10 +64,12 @@ public:
     std::vector<RenderEndpointEntry> list_render_endpoints() override { return outputs; }
 
     StartResult started() {
-        return StartedCapture{std::make_unique<QuietCapture>(released), NATIVE};
+        return StartedCapture{std::make_unique<QuietCapture>(released), NATIVE, 0, nullptr};
     }
 
     std::optional<std::string> mic_error;
+    // What the microphone's capture says about its device.
+    std::shared_ptr<CaptureHealth> mic_health = std::make_shared<CaptureHealth>();
     std::vector<InputDeviceEntry> inputs{{"Line In"}};
     std::vector<RenderEndpointEntry> outputs{{"Headphones", "{id-2}"}};
     std::shared_ptr<std::atomic<int>> released = std::make_shared<std::atomic<int>>(0);
@@ -153,6 +158,37 @@ TEST(Controller, StartAndStopFollowTheStateTable) {
     EXPECT_EQ(w.view.text(Control::Status), "Saved: " + path_display(wavs[0]));
     // System audio alone of system audio and microphone: quiet, so asked (and declined).
     EXPECT_EQ(w.view.questions.size(), 1u);
+}
+
+TEST(Controller, StatusTellsWhileADeviceIsAwayAndTheSummaryMentionsTheGap) {
+    Window w;
+    w.view.check(Control::Mic);
+    w.controller().toggle_recording();
+    ASSERT_EQ(w.view.text(Control::Status), "Recording...");
+    CaptureHealth& mic = *w.backend.mic_health;
+
+    mic.lost.store(true);  // unplugged
+    mic.gaps.store(1);
+    w.controller().on_tick();
+    EXPECT_EQ(w.view.text(Control::Status), "Microphone lost, waiting for it to return...");
+    w.view.set_status("Something else");  // a status of its own is not written over every tick
+    w.controller().on_tick();
+    EXPECT_EQ(w.view.text(Control::Status), "Something else");
+
+    mic.lost.store(false);  // back
+    w.controller().on_tick();
+    EXPECT_EQ(w.view.text(Control::Status), "Recording...");
+
+    w.controller().toggle_recording();
+    const auto wavs = w.wavs(w.dir / "out");
+    ASSERT_EQ(wavs.size(), 1u);
+    EXPECT_EQ(w.view.text(Control::Status),
+              "Saved: " + path_display(wavs[0]) + " (silence where a device was away: Microphone)");
+
+    // Several at once, as the texts put them.
+    EXPECT_EQ(lost_status_text({SourceSpec::system_audio(), SourceSpec::default_microphone(),
+                                SourceSpec::input_device("USB Mic")}),
+              "System audio, Microphone and USB Mic lost, waiting for them to return...");
 }
 
 TEST(Controller, GatherOptionsReadsTheControls) {
@@ -374,12 +410,14 @@ TEST(Controller, SwitchingSourcesWhileRecording) {
         EXPECT_EQ(w.view.text(Control::Status), "Recording...");
     }
     {
-        SCOPED_TRACE("a device that is not part of the recording");
+        SCOPED_TRACE("a device that had no slot gets one and is started");
         w.view.selection = 0;
         EXPECT_TRUE(w.controller().toggle_device_item());
         EXPECT_EQ(w.view.list_items[0], "on   \u2014  [Loopback] Headphones");
-        EXPECT_TRUE(w.view.enabled(Control::Devices));
-        EXPECT_EQ(w.starter.requests.size(), 1u);
+        EXPECT_FALSE(w.view.enabled(Control::Devices));
+        ASSERT_EQ(w.starter.requests.size(), 2u);
+        EXPECT_EQ(w.starter.requests[1].spec, SourceSpec::loopback_device("[Loopback] Headphones"));
+        EXPECT_EQ(w.starter.requests[1].index, w.state.recording->total_sources() - 1);
     }
     {
         SCOPED_TRACE("a source that fails to start");
@@ -410,7 +448,7 @@ TEST(Controller, SwitchingSourcesWhileRecording) {
     // Switching while idle starts nothing.
     w.controller().set_source_enabled(SourceSpec::default_microphone(), true);
     EXPECT_TRUE(w.view.enabled(Control::Mic));
-    EXPECT_EQ(w.starter.requests.size(), 1u);
+    EXPECT_EQ(w.starter.requests.size(), 2u);
 }
 
 }  // namespace

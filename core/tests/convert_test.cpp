@@ -39,11 +39,13 @@ TEST(ChannelMap, EveryRowOfTheTable) {
     const Case cases[] = {
         {1, 2, {0.1f, 0.2f}, {0.1f, 0.1f, 0.2f, 0.2f}},
         {2, 1, {0.2f, 0.4f, 1.0f, -1.0f}, {0.3f, 0.0f}},
-        {6, 1, {0.6f, 0.6f, 0.0f, 0.0f, 0.0f, 0.0f}, {0.2f}},
-        {6, 2, {1, 2, 3, 4, 5, 6}, {1, 2}},
+        // Surround: LFE (channel 3) left out, the rest by position (the
+        // tone test below checks the levels).
+        {6, 1, {0.6f, 0.2f, 0.0f, 0.9f, 0.0f, 0.0f}, {0.4f}},
+        {6, 2, {1, 2, 0, 9, 0, 0}, {1, 2}},
         {1, 4, {0.5f}, {0.5f, 0, 0, 0}},
         {2, 6, {1, 2}, {1, 2, 0, 0, 0, 0}},
-        {4, 3, {1, 2, 3, 4}, {1, 2, 3}},
+        {4, 3, {1, 0, 0, 0}, {1, 0, 0}},     // quad into 3.0: fronts stay, no centre made up
         {2, 2, {1, 2, 3}, {1, 2, 3}},        // equal counts pass everything
         {0, 2, {1, 2, 3}, {1, 2, 3}},        // unknown count passes too
         {2, 1, {0.2f, 0.4f, 0.9f}, {0.3f}},  // partial trailing frame ignored
@@ -56,6 +58,81 @@ TEST(ChannelMap, EveryRowOfTheTable) {
         for (std::size_t i = 0; i < c.out.size(); ++i)
             EXPECT_FLOAT_EQ(out[i + 1], c.out[i]);
     }
+}
+
+// The amplitude of a tone of `hz` in one channel of interleaved frames, over
+// a whole number of its periods.
+double tone_level(const std::vector<float>& x, std::size_t channels, std::size_t channel, double hz,
+                  double rate) {
+    double s = 0.0, c = 0.0;
+    const std::size_t frames = x.size() / channels;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const double w = 2.0 * std::numbers::pi * hz * static_cast<double>(f) / rate;
+        s += x[f * channels + channel] * std::sin(w);
+        c += x[f * channels + channel] * std::cos(w);
+    }
+    return 2.0 * std::hypot(s, c) / static_cast<double>(frames);
+}
+
+TEST(ChannelMap, SurroundDownmixKeepsCentreAndSurroundsWithoutLfe) {
+    // 5.1 with a tone of its own on every channel, in mask order.
+    constexpr double RATE = 48000.0;
+    constexpr std::size_t FRAMES = 4800;  // every tone below has whole periods in it
+    constexpr float A = 0.2f;
+    constexpr double G = 0.70710678;  // -3 dB
+    struct Channel {
+        const char* name;
+        double hz;
+        double to_left, to_right;
+    };
+    struct Layout {
+        const char* name;
+        std::uint32_t mask;
+        std::vector<Channel> channels;
+    };
+    const std::vector<Channel> back = {{"front left", 300, 1, 0}, {"front right", 500, 0, 1},
+                                       {"centre", 700, G, G},     {"LFE", 60, 0, 0},
+                                       {"back left", 1100, G, 0}, {"back right", 1300, 0, G}};
+    std::vector<Channel> side = back;
+    side[4].name = "side left";
+    side[5].name = "side right";
+    const Layout layouts[] = {
+        {"5.1 as its mask says",
+         speaker::FRONT_LEFT | speaker::FRONT_RIGHT | speaker::FRONT_CENTER |
+             speaker::LOW_FREQUENCY | speaker::BACK_LEFT | speaker::BACK_RIGHT,
+         back},
+        {"5.1 without a mask", 0, back},
+        {"5.1 with side surrounds", 0x60F, side},
+    };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        std::vector<float> in(FRAMES * 6);
+        for (std::size_t f = 0; f < FRAMES; ++f)
+            for (std::size_t c = 0; c < 6; ++c)
+                in[f * 6 + c] =
+                    A * static_cast<float>(std::sin(2.0 * std::numbers::pi * layout.channels[c].hz *
+                                                    static_cast<double>(f) / RATE));
+        for (std::uint16_t to : {2, 1}) {
+            SourceConverter converter(48000, 6, 48000, to, layout.mask);
+            std::vector<float> out;
+            ASSERT_TRUE(converter.convert(in, out));
+            ASSERT_EQ(out.size(), FRAMES * to);
+            for (const Channel& ch : layout.channels) {
+                SCOPED_TRACE(ch.name);
+                if (to == 2) {
+                    EXPECT_NEAR(tone_level(out, 2, 0, ch.hz, RATE), A * ch.to_left, 1e-4);
+                    EXPECT_NEAR(tone_level(out, 2, 1, ch.hz, RATE), A * ch.to_right, 1e-4);
+                } else {
+                    EXPECT_NEAR(tone_level(out, 1, 0, ch.hz, RATE),
+                                A * (ch.to_left + ch.to_right) / 2, 1e-4);
+                }
+            }
+        }
+    }
+    // 7.1 into 5.1: the side pair folds onto the back pair, nothing else moves.
+    std::vector<float> out;
+    map_channels(std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8}, 8, 6, out);
+    EXPECT_EQ(out, (std::vector<float>{1, 2, 3, 4, 5 + 7, 6 + 8}));
 }
 
 TEST(Resampler, RunsInWholeChunksAndKeepsTheRest) {

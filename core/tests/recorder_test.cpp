@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <sstream>
 #include <thread>
@@ -277,6 +279,129 @@ TEST_F(RecorderTest, SilencedStemsStayAligned) {
     // the exact block count is checked on a hand-moved clock in the processor
     // tests.
     EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 24 * 240.0);
+}
+
+TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
+    using Change = std::function<void(test::FakeBackend&)>;
+    test::FakeDevice headphones = test::fake_device(FLOAT_STEREO);
+    headphones.frequency = 2000;
+    test::FakeDevice headset = test::fake_device(FLOAT_STEREO);
+    headset.frequency = 1500;
+    struct Case {
+        const char* what;
+        SourceSpec source;
+        const char* stem;
+        Change away;
+        Change back;  // none: nothing more happens
+        bool lost_meanwhile;
+        double tone_after;
+    };
+    const Case cases[] = {
+        {"microphone unplugged and plugged in again", SourceSpec::default_microphone(), "mic",
+         [](auto& b) { b.lose(test::FAKE_DEFAULT_INPUT); },
+         [](auto& b) { b.restore(test::FAKE_DEFAULT_INPUT); }, true, 1000},
+        {"default output moves to the headphones", SourceSpec::system_audio(), "loopback",
+         [&](auto& b) { b.change_default_output(headphones); }, nullptr, false, 2000},
+        {"default microphone removed, the headset becomes the default",
+         SourceSpec::default_microphone(), "mic", [](auto& b) { b.lose(test::FAKE_DEFAULT_INPUT); },
+         [&](auto& b) { b.change_default_input(headset); }, true, 1500},
+        {"named input comes back as another device", SourceSpec::input_device("USB Mic"), "USB Mic",
+         [](auto& b) { b.lose("USB Mic"); }, [&](auto& b) { b.restore("USB Mic", headset); }, true,
+         1500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir out;
+        test::FakeBackend fake;
+        fake.loopback.frequency = 500;
+        fake.microphone = test::fake_device(FLOAT_STEREO);
+        fake.microphone.frequency = 1000;
+        test::FakeDevice usb = test::fake_device(FLOAT_STEREO);
+        usb.frequency = 1000;
+        fake.inputs = {{"USB Mic", usb}};
+        RecordOptions o = options(RecordingMode::StemsSilence);
+        o.output_dir = out.path();
+        o.mic = true;
+        if (c.source.kind == SourceKind::InputDevice)
+            o.devices = {c.source.name};
+        Result<Recorder> started = Recorder::start(o, RecorderServices{fake, locations, writer});
+        ASSERT_TRUE(started.has_value());
+        Recorder rec = std::move(*started);
+        const auto wait_for_lost = [&rec](bool lost) {
+            // A lost device is tried again every 2 s.
+            for (int i = 0; i < 300 && rec.lost_sources().empty() == lost; ++i)
+                std::this_thread::sleep_for(10ms);
+            return rec.lost_sources();
+        };
+        std::this_thread::sleep_for(200ms);
+        c.away(fake);
+        if (c.lost_meanwhile) {
+            EXPECT_EQ(wait_for_lost(true), std::vector<SourceSpec>{c.source});
+            std::this_thread::sleep_for(200ms);
+            c.back(fake);
+        }
+        EXPECT_EQ(wait_for_lost(false), std::vector<SourceSpec>{});
+        std::this_thread::sleep_for(300ms);
+        const StopResult result = std::move(rec).stop();
+        EXPECT_EQ(result.gapped, std::vector<SourceSpec>{c.source});
+
+        ASSERT_FALSE(result.error) << *result.error;
+        const auto stem = std::find_if(
+            result.files.begin(), result.files.end(),
+            [&](const auto& f) { return f.filename() == std::string(c.stem) + ".recpart"; });
+        ASSERT_NE(stem, result.files.end());
+        const test::RecpartData d = test::read_recpart(*stem);
+        ASSERT_GT(d.frames(), 48000u * 3 / 10);
+        // The last 200 ms come from the device recorded after the change.
+        const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+        EXPECT_NEAR(amplitude_at(last, 2, 48000, c.tone_after), 0.5, 0.05);
+    }
+}
+
+TEST_F(RecorderTest, DeviceSwitchedOnWithoutASlotGetsOne) {
+    // No input device was asked for at the start, so none has a slot.
+    test::FakeDevice usb = test::fake_device(FLOAT_STEREO);
+    usb.frequency = 1000;
+    backend.inputs = {{"USB Mic", usb}};
+    const SourceSpec spec = SourceSpec::input_device("USB Mic");
+    for (const RecordingMode mode :
+         {RecordingMode::SingleFile, RecordingMode::StemsSilence, RecordingMode::StemsInstructed}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        test::TempDir out;
+        RecordOptions o = options(mode);
+        o.output_dir = out.path();
+        Recorder rec = start(o);
+        ASSERT_EQ(rec.total_sources(), 2u);
+        EXPECT_EQ(rec.source_index(spec), std::nullopt);
+        std::this_thread::sleep_for(200ms);
+        const std::size_t index = rec.add_slot(spec);
+        EXPECT_EQ(index, 2u);
+        EXPECT_EQ(rec.add_slot(spec), index) << "one slot per source";
+        StartResult started = backend.start_named_input("USB Mic", rec.source_buffer(index));
+        ASSERT_TRUE(started.has_value());
+        EXPECT_FALSE(rec.attach_source(
+            index, CaptureSource{spec, std::move(started->capture), std::move(started->health)}));
+        std::this_thread::sleep_for(400ms);
+        const StopResult result = std::move(rec).stop();
+        EXPECT_EQ(result.total_sources, 3u);
+        EXPECT_EQ(result.used_sources, 2u);
+        if (mode == RecordingMode::SingleFile) {
+            ASSERT_EQ(result.files.size(), 1u);
+            const test::RecpartData d = test::read_recpart(result.files[0]);
+            const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+            // 1/N over the three slots there are now.
+            EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5 / 3, 0.02);
+            EXPECT_NEAR(amplitude_at(last, 2, 48000, 440.0), 0.5 / 3, 0.02);
+            continue;
+        }
+        // The microphone, never on, has a stem only when stems are padded.
+        ASSERT_EQ(result.files.size(), mode == RecordingMode::StemsSilence ? 3u : 2u);
+        EXPECT_EQ(result.files.back().filename(), "USB Mic.recpart");
+        const test::RecpartData d = test::read_recpart(result.files.back());
+        ASSERT_GT(d.frames(), 48000u / 4);
+        const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+        EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5, 0.02);
+    }
 }
 
 TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {

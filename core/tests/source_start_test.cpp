@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "capture/capture_texts.hpp"
+#include "capture/device_follow.hpp"
+#include "capture/device_names.hpp"
 #include "capture/set_once_text.hpp"
 #include "capture/source_start.hpp"
 #include "capture/start_channel.hpp"
@@ -45,7 +49,8 @@ private:
         calls.push_back(std::move(call));
         if (failure)
             return std::unexpected(*failure);
-        return StartedCapture{std::make_unique<NoCapture>(), OutputFormat{48000, 2, 32, true}};
+        return StartedCapture{std::make_unique<NoCapture>(), OutputFormat{48000, 2, 32, true}, 0,
+                              nullptr};
     }
 };
 
@@ -92,7 +97,7 @@ TEST(RunSourceStart, StartsEachKindAndPrefixesItsFailures) {
                 ASSERT_TRUE(report.result);
                 EXPECT_EQ(report.result->spec.name, c.spec.name);
                 EXPECT_NE(report.result->capture, nullptr);
-                EXPECT_EQ(report.result->lost, nullptr);
+                EXPECT_EQ(report.result->health, nullptr);
                 EXPECT_EQ(err, "");
             }
         }
@@ -154,6 +159,104 @@ TEST(SetOnceText, FirstWriterWinsAcrossThreads) {
     ASSERT_TRUE(first);
     EXPECT_FALSE(cell.set("later"));
     EXPECT_EQ(cell.get(), first);
+}
+
+TEST(DeviceNames, NamesakesAreToldApartInTheirOrder) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> in, out;
+    };
+    const Case cases[] = {
+        {"all different", {"A", "B"}, {"A", "B"}},
+        {"two headsets",
+         {"Headset", "Speakers", "Headset"},
+         {"Headset", "Speakers", "Headset (2)"}},
+        {"three", {"A", "A", "A"}, {"A", "A (2)", "A (3)"}},
+        // A device really called "A (2)" keeps its name; the namesake moves on.
+        {"a name already taken", {"A", "A", "A (2)"}, {"A", "A (3)", "A (2)"}},
+        {"empty names too", {"", ""}, {"", " (2)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(distinct_device_names(c.in), c.out);
+    }
+}
+
+// A device that comes and goes on a hand-moved clock: each poll is 1 ms.
+struct ScriptedDevice : DeviceOpener {
+    struct Stream : DeviceStream {
+        ScriptedDevice& d;
+        explicit Stream(ScriptedDevice& device) : d(device) {}
+        bool pump() override { return d.present; }
+    };
+    struct Clock : CycleClock {
+        ScriptedDevice& d;
+        std::chrono::nanoseconds t{0};
+        explicit Clock(ScriptedDevice& device) : d(device) {}
+        std::chrono::nanoseconds now() override { return t; }
+        void sleep_for(std::chrono::nanoseconds step) override {
+            t += step;
+            d.at(std::chrono::duration_cast<std::chrono::milliseconds>(t).count());
+        }
+    };
+
+    bool present = true;
+    bool default_moved = false;
+    std::vector<long long> opened;  // when open found the device
+    std::vector<long long> tried;   // every attempt
+    std::function<void(long long)> script;
+    std::atomic<bool> stop{false};
+    long long now_ms = 0;
+
+    void at(long long ms) {
+        now_ms = ms;
+        script(ms);
+    }
+    std::unique_ptr<DeviceStream> open() override {
+        tried.push_back(now_ms);
+        if (!present)
+            return nullptr;
+        opened.push_back(now_ms);
+        return std::make_unique<Stream>(*this);
+    }
+    bool default_changed() override { return std::exchange(default_moved, false); }
+};
+
+TEST(FollowDevice, RetriesALostDeviceEveryTwoSecondsAndMovesWithTheDefault) {
+    ScriptedDevice device;
+    ScriptedDevice::Clock clock(device);
+    CaptureHealth health;
+    std::vector<std::pair<long long, bool>> lost_seen;
+    device.script = [&](long long ms) {
+        lost_seen.emplace_back(ms, health.lost.load());
+        if (ms == 100)
+            device.present = false;  // unplugged
+        if (ms == 5000)
+            device.present = true;  // plugged in again
+        if (ms == 6500)
+            device.default_moved = true;
+        if (ms == 7000)
+            device.stop.store(true);
+    };
+    follow_device(device, std::make_unique<ScriptedDevice::Stream>(device), device.stop, health,
+                  clock, std::chrono::milliseconds(1));
+
+    // Lost at 100 and tried at once, then every 2 s until it is back; the
+    // default's move reopens at once.
+    EXPECT_EQ(device.tried, (std::vector<long long>{100, 2100, 4100, 6100, 6500}));
+    EXPECT_EQ(device.opened, (std::vector<long long>{6100, 6500}));
+    EXPECT_EQ(health.gaps.load(), 2u);
+    EXPECT_FALSE(health.lost.load());
+    const auto lost_at = [&](long long ms) {
+        for (const auto& [t, lost] : lost_seen)
+            if (t == ms)
+                return lost;
+        return false;
+    };
+    EXPECT_FALSE(lost_at(100));
+    EXPECT_TRUE(lost_at(101));
+    EXPECT_TRUE(lost_at(6100));
+    EXPECT_FALSE(lost_at(6101));
 }
 
 }  // namespace

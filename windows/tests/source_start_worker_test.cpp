@@ -34,7 +34,8 @@ public:
         return std::unexpected(std::string("none"));
     }
     StartResult start_default_input(std::shared_ptr<SampleBuffer>) override {
-        return StartedCapture{std::make_unique<Watched>(released), {48000, 1, 16, false}};
+        return StartedCapture{
+            std::make_unique<Watched>(released), {48000, 1, 16, false}, 0, nullptr};
     }
     StartResult start_named_input(const std::string&, std::shared_ptr<SampleBuffer>) override {
         return std::unexpected(std::string("no"));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio_buf/sample_buffer.hpp"
+#include "capture/device_follow.hpp"
 #include "output_format.hpp"
 #include "source_spec.hpp"
 
@@ -26,13 +27,18 @@ public:
 struct CaptureSource {
     SourceSpec spec;
     std::unique_ptr<CaptureHandle> capture;
-    // Set by a backend whose device disappeared; may be absent.
-    std::shared_ptr<std::atomic<bool>> lost;
+    // Whether its device is there now, and how often it was away; absent
+    // for a capture that cannot tell.
+    std::shared_ptr<CaptureHealth> health;
 };
 
 struct StartedCapture {
     std::unique_ptr<CaptureHandle> capture;
     OutputFormat native_format;
+    // The stream's speaker positions (WAVEFORMATEXTENSIBLE.dwChannelMask); 0
+    // when it names none.
+    std::uint32_t channel_mask = 0;
+    std::shared_ptr<CaptureHealth> health;  // shared with the capture thread
 };
 
 // A started capture, or the error text to show.

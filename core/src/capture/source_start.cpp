@@ -14,7 +14,7 @@ std::expected<CaptureSource, std::string> start_by_kind(CaptureBackend& backend,
                        std::string prefix) -> std::expected<CaptureSource, std::string> {
         if (!r)
             return std::unexpected(std::move(prefix) + r.error());
-        return CaptureSource{spec, std::move(r->capture), nullptr};
+        return CaptureSource{spec, std::move(r->capture), std::move(r->health)};
     };
     switch (spec.kind) {
         case SourceKind::SystemAudio:

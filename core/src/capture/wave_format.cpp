@@ -45,6 +45,7 @@ std::optional<WaveFormatInfo> parse_wave_format(std::span<const std::uint8_t> by
     if (f.tag == WAVE_TAG_EXTENSIBLE && bytes.size() >= WAVE_FORMAT_EXTENSIBLE_SIZE) {
         f.extensible = true;
         f.valid_bits = read_u16(bytes, 18);
+        f.channel_mask = read_u32(bytes, 20);
         const bool known_family = std::memcmp(bytes.data() + SUBFORMAT_OFFSET + 4,
                                               SUBTYPE_TAIL.data(), SUBTYPE_TAIL.size()) == 0;
         f.kind = known_family ? kind_of_tag(read_u32(bytes, SUBFORMAT_OFFSET)) : SampleKind::Other;

@@ -33,6 +33,8 @@ struct WaveFormatInfo {
     // From the tag, or from the extensible header's sub-format.
     SampleKind kind = SampleKind::Other;
     bool extensible = false;  // tag and a full extensible header
+    // dwChannelMask of a full extensible header, else 0 (no positions given).
+    std::uint32_t channel_mask = 0;
 };
 
 // Absent when fewer than 18 bytes are given.

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "controller/source_status.hpp"
 #include "files/copy_file.hpp"
 #include "files/finalize.hpp"
 #include "files/normalize.hpp"
@@ -232,7 +233,7 @@ void finish_stopped(const StopResult& result, bool ask_where, View& view, Dialog
     }
 
     if (!finished.empty())
-        view.set_status(summary(finished, result.stems) + renamed_note);
+        view.set_status(summary(finished, result.stems) + gaps_note(result.gapped) + renamed_note);
 }
 
 Result<void> move_file(const fs::path& source, const fs::path& destination, bool replace) {

@@ -4,6 +4,7 @@
 
 #include "cli/gui_startup.hpp"
 #include "controller/after_recording.hpp"
+#include "controller/source_status.hpp"
 #include "controller/window_layout.hpp"
 #include "quality_presets.hpp"
 #include "text/join.hpp"
@@ -98,8 +99,11 @@ void Controller::start_recording(const RecordOptions& options,
     }
 
     const std::vector<std::string> warnings = started->warnings();
-    view_.set_status(warnings.empty() ? std::string("Recording...")
-                                      : "Recording (warning: " + join(warnings, "; ") + ")");
+    state_.recording_status = warnings.empty()
+                                  ? std::string("Recording...")
+                                  : "Recording (warning: " + join(warnings, "; ") + ")";
+    state_.lost_shown.clear();
+    view_.set_status(state_.recording_status);
     if (!same_path(started->output_dir(), options.output_dir)) {
         view_.set_text(Control::Output, path_display(started->output_dir()));
     }
@@ -152,7 +156,18 @@ void Controller::on_tick() {
         view_.post_close();
         return;
     }
+    update_source_status();
     update_duration_label();
+}
+
+void Controller::update_source_status() {
+    if (!state_.recording)
+        return;
+    std::vector<SourceSpec> lost = state_.recording->lost_sources();
+    if (lost == state_.lost_shown)
+        return;
+    view_.set_status(lost.empty() ? state_.recording_status : lost_status_text(lost));
+    state_.lost_shown = std::move(lost);
 }
 
 void Controller::update_duration_label() {
@@ -215,19 +230,19 @@ void Controller::set_source_enabled(const SourceSpec& spec, bool enabled) {
     if (!state_.recording)
         return;
     Recorder& recording = *state_.recording;
-    const auto index = recording.source_index(spec);
-    if (!index)
-        return;
     if (!enabled) {
         recording.disable_source(spec);
         return;
     }
+    // A device with no slot yet (plugged in later, or of a kind nobody asked
+    // for at the start) gets one, so that it is recorded too.
+    const std::size_t index = recording.add_slot(spec);
     view_.set_enabled(control_for(spec), false);
     if (recording.is_source_running(spec)) {
         services_.starter.post_report(std::make_unique<SourceStartReport>(
-            SourceStartReport{spec, *index, std::unexpected(std::string(ALREADY_ACTIVE))}));
+            SourceStartReport{spec, index, std::unexpected(std::string(ALREADY_ACTIVE))}));
     } else {
-        services_.starter.start_worker(spec, *index, recording.source_buffer(*index));
+        services_.starter.start_worker(spec, index, recording.source_buffer(index));
     }
 }
 

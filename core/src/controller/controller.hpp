@@ -55,6 +55,10 @@ public:
     void stop_recording(bool unattended = false);
     void on_tick();
     void update_duration_label();
+    // Shows which sources are waiting for their device, or the recording's
+    // own status once none is; the timer and the capture threads' notices
+    // call it.
+    void update_source_status();
     void refresh_device_list();
     // Space in the device list; false when nothing is selected, so that the
     // key goes to the list's own handling.

@@ -20,6 +20,9 @@ struct WindowState {
     WindowConfig initial;                   // from the entry; never changes afterwards
     std::vector<std::string> device_names;  // list-box order
     std::vector<bool> device_on;
+    // The status shown when recording started, put back once no source is lost.
+    std::string recording_status;
+    std::vector<SourceSpec> lost_shown;  // the sources the status line calls lost
 };
 
 }  // namespace kestrune

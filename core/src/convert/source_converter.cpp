@@ -1,15 +1,15 @@
 #include "source_converter.hpp"
 
-#include "convert/channel_map.hpp"
-
 namespace kestrune {
 
 SourceConverter::SourceConverter(std::uint32_t native_rate, std::uint16_t native_channels,
-                                 std::uint32_t target_rate, std::uint16_t target_channels)
+                                 std::uint32_t target_rate, std::uint16_t target_channels,
+                                 std::uint32_t channel_mask)
     : native_rate_(native_rate),
       native_channels_(native_channels),
       target_rate_(target_rate),
-      target_channels_(target_channels) {}
+      target_channels_(target_channels),
+      channel_map_(native_channels, target_channels, channel_mask) {}
 
 std::expected<void, std::string> SourceConverter::ensure_resampler() {
     if (resampler_ || !resamples())
@@ -29,7 +29,7 @@ std::expected<void, std::string> SourceConverter::ensure_resampler() {
 std::expected<void, std::string> SourceConverter::convert(std::span<const float> chunk,
                                                           std::vector<float>& out) {
     if (!resamples()) {
-        map_channels(chunk, native_channels_, target_channels_, out);
+        channel_map_.apply(chunk, out);
         return {};
     }
     if (native_rate_ == 0 || native_channels_ != 0) {
@@ -42,7 +42,7 @@ std::expected<void, std::string> SourceConverter::convert(std::span<const float>
     fed_since_restart_ = true;
     if (auto r = resampler_->process(chunk, scratch_); !r)
         return r;
-    map_channels(scratch_, native_channels_, target_channels_, out);
+    channel_map_.apply(scratch_, out);
     return {};
 }
 
@@ -52,7 +52,7 @@ std::expected<void, std::string> SourceConverter::flush(std::vector<float>& out)
     scratch_.clear();
     if (auto r = resampler_->flush(scratch_); !r)
         return r;
-    map_channels(scratch_, native_channels_, target_channels_, out);
+    channel_map_.apply(scratch_, out);
     return {};
 }
 

@@ -11,14 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "convert/channel_map.hpp"
 #include "convert/resampler.hpp"
 
 namespace kestrune {
 
 class SourceConverter {
 public:
+    // channel_mask: the native stream's speaker positions; 0 for the usual
+    // layout of its channel count.
     SourceConverter(std::uint32_t native_rate, std::uint16_t native_channels,
-                    std::uint32_t target_rate, std::uint16_t target_channels);
+                    std::uint32_t target_rate, std::uint16_t target_channels,
+                    std::uint32_t channel_mask = 0);
 
     // Appends the converted samples to out. The resampler is created with the
     // first chunk; its failure text is what ends the recording.
@@ -40,6 +44,7 @@ private:
     std::uint16_t native_channels_;
     std::uint32_t target_rate_;
     std::uint16_t target_channels_;
+    ChannelMap channel_map_;
     std::optional<Resampler> resampler_;
     std::vector<float> scratch_;
     bool fed_since_restart_ = false;

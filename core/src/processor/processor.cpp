@@ -35,7 +35,7 @@ Processor::Processor(ProcessorSetup setup, CycleClock& clock)
         const OutputFormat target = i < setup_.targets.size() ? setup_.targets[i] : OutputFormat{};
         Source s{SampleQueue{},
                  SourceConverter(in.native_rate, in.native_channels, target.sample_rate,
-                                 target.channels),
+                                 target.channels, in.channel_mask),
                  in.enabled->load(),
                  false,
                  0,
@@ -85,16 +85,16 @@ bool Processor::cycle() {
         std::max(now - last_cycle_, std::chrono::nanoseconds(0));
     last_cycle_ = now;
 
+    if (!adopt_late_sources()) {
+        finish();
+        return false;
+    }
     for (std::size_t i = 0; i < sources_.size(); ++i)
         sources_[i].taken = setup_.inputs[i].buffer->take_all();
     const bool stopping = setup_.stop->load();
     for (std::size_t i = 0; i < sources_.size(); ++i)
         sources_[i].enabled = setup_.inputs[i].enabled->load();
 
-    if (!stopping && !check_lost()) {
-        finish();
-        return false;
-    }
     if (setup_.mode == RecordingMode::StemsInstructed && !handle_enabled_changes()) {
         finish();
         return false;
@@ -131,25 +131,55 @@ bool Processor::cycle() {
     return true;
 }
 
-bool Processor::check_lost() {
-    if (!setup_.captures)
+bool Processor::adopt_late_sources() {
+    if (!setup_.late)
         return true;
-    std::optional<std::string> label;
+    std::vector<LateSource> added;
     {
-        std::lock_guard lock(setup_.captures->mutex);
-        for (const CaptureSource& c : setup_.captures->entries) {
-            if (c.lost && c.lost->load()) {
-                label = c.spec.describe();
-                break;
-            }
-        }
+        std::lock_guard lock(setup_.late->mutex);
+        added.swap(setup_.late->added);
     }
-    if (!label)
-        return true;
-    record(make_error(ErrorKind::Other, "Capture source lost (" + *label + ")"));
-    for (Source& s : sources_)
-        s.taken.clear();
-    return false;
+    for (LateSource& late : added) {
+        const OutputFormat target = late.output.format;
+        if (setup_.mode != RecordingMode::SingleFile) {
+            OutputSlot slot = std::move(late.output);
+            // A silence-padded stem exists from the moment its slot does; an
+            // instructed one opens its first segment when its source runs.
+            if (setup_.mode == RecordingMode::StemsSilence) {
+                const std::filesystem::path path = unique_path(slot.base_path);
+                Result<RecpartWriter> w = RecpartWriter::create(path, slot.format, setup_.writer);
+                if (!w) {
+                    record(std::move(w.error()));
+                    return false;
+                }
+                setup_.files.push_back(path);
+                slot.writer.emplace(std::move(*w));
+                slot.has_segment = true;
+            }
+            setup_.outputs.push_back(std::move(slot));
+        }
+        // Until its stream says otherwise, the source is taken to deliver the
+        // recording's own rate and channels.
+        setup_.inputs.push_back(
+            {late.buffer, late.enabled, target.sample_rate, target.channels, 0});
+        setup_.targets.push_back(target);
+        sources_.push_back(Source{SampleQueue{},
+                                  SourceConverter(target.sample_rate, target.channels,
+                                                  target.sample_rate, target.channels),
+                                  false,
+                                  false,
+                                  0,
+                                  block_len_of(target),
+                                  target.sample_rate,
+                                  target.channels,
+                                  0,
+                                  {},
+                                  0,
+                                  0});
+    }
+    // The mix keeps 1/N over every slot there is.
+    setup_.mix_divisor = std::max<std::uint64_t>(setup_.mix_divisor, sources_.size());
+    return true;
 }
 
 bool Processor::handle_enabled_changes() {

@@ -14,14 +14,15 @@
 
 #include "audio_buf/sample_buffer.hpp"
 #include "audio_buf/sample_queue.hpp"
+#include "capture/capture_list.hpp"
 #include "convert/source_converter.hpp"
 #include "error.hpp"
 #include "output_format.hpp"
 #include "platform/cycle_clock.hpp"
 #include "processor/error_slot.hpp"
+#include "processor/late_sources.hpp"
 #include "processor/output_slot.hpp"
 #include "processor/status_channel.hpp"
-#include "capture/capture_list.hpp"
 #include "recording_mode.hpp"
 #include "session/instructions_writer.hpp"
 
@@ -35,6 +36,7 @@ struct SourceInput {
     std::shared_ptr<std::atomic<bool>> enabled;  // shared with the Recorder
     std::uint32_t native_rate = 0;
     std::uint16_t native_channels = 0;
+    std::uint32_t channel_mask = 0;  // 0: the usual layout of native_channels
 };
 
 struct ProcessorSetup {
@@ -51,6 +53,7 @@ struct ProcessorSetup {
     std::uint64_t mix_divisor = 1;
     RecordingMode mode = RecordingMode::SingleFile;
     WriterConfig writer;  // for the segment files created while recording
+    std::shared_ptr<LateSources> late;  // sources added while recording; may be absent
 };
 
 class Processor {
@@ -85,8 +88,8 @@ private:
         std::uint64_t segment_frames = 0;
     };
 
+    [[nodiscard]] bool adopt_late_sources();
     [[nodiscard]] bool handle_enabled_changes();
-    [[nodiscard]] bool check_lost();
     [[nodiscard]] bool convert_taken();
     void flush_resamplers();
     void mix_loop(std::chrono::nanoseconds elapsed);

@@ -7,13 +7,15 @@
 #include <set>
 #include <tuple>
 
+#include "capture/capture_list.hpp"
 #include "io/console.hpp"
 #include "processor/error_slot.hpp"
+#include "processor/late_sources.hpp"
 #include "processor/processor.hpp"
 #include "processor/status_channel.hpp"
-#include "capture/capture_list.hpp"
 #include "session/session.hpp"
 #include "session/session_names.hpp"
+#include "text/path_text.hpp"
 
 namespace kestrune {
 namespace {
@@ -25,6 +27,7 @@ struct SourceSlot {
     std::shared_ptr<SampleBuffer> buffer;        // shared with the capture and the processor
     std::shared_ptr<std::atomic<bool>> enabled;  // shared with the processor
     OutputFormat native_format;
+    std::uint32_t channel_mask = 0;
 };
 
 bool greater_format(const OutputFormat& a, const OutputFormat& b) {
@@ -72,15 +75,19 @@ struct Recorder::State {
     std::shared_ptr<CaptureList> captures;
     std::shared_ptr<std::atomic<bool>> stop;
     std::shared_ptr<ErrorSlot> error_slot;
+    std::shared_ptr<LateSources> late;  // shared with the processor
+    std::filesystem::path stem_dir;     // the session folder of the stem modes
     mutable std::mutex started_mutex;
     std::set<std::size_t> started;
     OutputFormat format;
+    // Slots whose captures, now stopped, had gaps; the list forgets them.
+    std::set<std::size_t> gapped;
     bool created = false;
     RecordingMode mode = RecordingMode::SingleFile;
 
     std::size_t add_slot(SourceSpec spec, OutputFormat native) {
         slots.push_back({std::move(spec), std::make_shared<SampleBuffer>(),
-                         std::make_shared<std::atomic<bool>>(false), native});
+                         std::make_shared<std::atomic<bool>>(false), native, 0});
         return slots.size() - 1;
     }
 
@@ -94,10 +101,12 @@ struct Recorder::State {
             return;
         }
         slot.native_format = result->native_format;
+        slot.channel_mask = result->channel_mask;
         slot.enabled->exchange(true);
         {
             std::lock_guard lock(captures->mutex);
-            captures->entries.push_back({slot.spec, std::move(result->capture), nullptr});
+            captures->entries.push_back(
+                {slot.spec, std::move(result->capture), std::move(result->health)});
         }
         std::lock_guard lock(started_mutex);
         started.insert(index);
@@ -134,6 +143,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     st->captures = std::make_shared<CaptureList>();
     st->stop = std::make_shared<std::atomic<bool>>(false);
     st->error_slot = std::make_shared<ErrorSlot>();
+    st->late = std::make_shared<LateSources>();
     st->mode = options.mode;
 
     {
@@ -215,6 +225,8 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
         st->warnings.insert(st->warnings.begin(), *session->warning);
     st->output_dir = session->output_dir;
     st->created = session->created;
+    if (is_stems(options.mode) && !session->outputs.empty())
+        st->stem_dir = session->outputs.front().base_path.parent_path();
 
     auto [sender, receiver] = make_status_channel();
     st->status.emplace(std::move(receiver));
@@ -222,7 +234,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.status = std::move(sender);
     for (const SourceSlot& slot : st->slots) {
         setup.inputs.push_back({slot.buffer, slot.enabled, slot.native_format.sample_rate,
-                                slot.native_format.channels});
+                                slot.native_format.channels, slot.channel_mask});
         setup.targets.push_back(st->format);
     }
     // Kept for cleaning up should the thread not start; the writers move on.
@@ -241,6 +253,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.captures = st->captures;
     setup.error_slot = st->error_slot;
     setup.mix_divisor = std::max<std::uint64_t>(st->slots.size(), 1);
+    setup.late = st->late;
     setup.mode = options.mode;
     setup.writer = services.writer;
     if (Result<void> started = start_processor_thread(std::move(setup)); !started) {
@@ -273,8 +286,27 @@ void Recorder::disable_source(const SourceSpec& spec) {
     auto& entries = state_->captures->entries;
     const auto it = std::find_if(entries.begin(), entries.end(),
                                  [&spec](const CaptureSource& c) { return c.spec == spec; });
-    if (it != entries.end())
+    if (it != entries.end()) {
+        if (it->health && it->health->gaps.load() > 0)
+            state_->gapped.insert(*index);
         entries.erase(it);
+    }
+}
+
+std::vector<SourceSpec> Recorder::lost_sources() const {
+    std::vector<bool> lost(state_->slots.size(), false);
+    {
+        std::lock_guard lock(state_->captures->mutex);
+        for (const CaptureSource& c : state_->captures->entries)
+            if (c.health && c.health->lost.load())
+                if (const auto i = source_index(c.spec))
+                    lost[*i] = true;
+    }
+    std::vector<SourceSpec> specs;
+    for (std::size_t i = 0; i < lost.size(); ++i)
+        if (lost[i])
+            specs.push_back(state_->slots[i].spec);
+    return specs;
 }
 
 bool Recorder::is_source_running(const SourceSpec& spec) const {
@@ -282,6 +314,22 @@ bool Recorder::is_source_running(const SourceSpec& spec) const {
     const auto& entries = state_->captures->entries;
     return std::any_of(entries.begin(), entries.end(),
                        [&spec](const CaptureSource& c) { return c.spec == spec; });
+}
+
+std::size_t Recorder::add_slot(const SourceSpec& spec) {
+    if (const std::optional<std::size_t> index = source_index(spec))
+        return *index;
+    const std::size_t index = state_->add_slot(spec, FALLBACK_NATIVE_FORMAT);
+    const SourceSlot& slot = state_->slots[index];
+    OutputSlot output{{}, state_->format, std::nullopt, 1, false};
+    if (is_stems(state_->mode)) {
+        std::filesystem::path name = path_from_utf8(stem_label(spec));
+        name += ".recpart";
+        output.base_path = state_->stem_dir / name;
+    }
+    std::lock_guard lock(state_->late->mutex);
+    state_->late->added.push_back({slot.buffer, slot.enabled, std::move(output)});
+    return index;
 }
 
 std::optional<std::string> Recorder::attach_source(
@@ -313,6 +361,18 @@ StopResult Recorder::stop() && {
     result.output_dir = st->output_dir;
     result.created = st->created;
     result.stems = is_stems(st->mode);
+    {
+        std::lock_guard lock(st->captures->mutex);
+        for (const CaptureSource& c : st->captures->entries) {
+            if (!c.health || c.health->gaps.load() == 0)
+                continue;
+            for (std::size_t i = 0; i < st->slots.size(); ++i)
+                if (st->slots[i].spec == c.spec)
+                    st->gapped.insert(i);
+        }
+    }
+    for (std::size_t i : st->gapped)
+        result.gapped.push_back(st->slots[i].spec);
     // The processor holds the other reference and drains what the captures
     // delivered before it lets them go.
     st->captures.reset();

@@ -26,6 +26,8 @@ struct StopResult {
     std::filesystem::path output_dir;
     bool created = false;  // set-up created the output directory
     bool stems = false;
+    // Sources whose device went away or moved at least once, in slot order.
+    std::vector<SourceSpec> gapped;
 };
 
 // What start needs from outside the engine. Only start uses the backend and
@@ -54,6 +56,12 @@ public:
     [[nodiscard]] std::optional<std::size_t> source_index(const SourceSpec& spec) const;
     void disable_source(const SourceSpec& spec);
     [[nodiscard]] bool is_source_running(const SourceSpec& spec) const;
+    // Running sources whose device is away now, in slot order.
+    [[nodiscard]] std::vector<SourceSpec> lost_sources() const;
+    // A slot for a source that has none (a device plugged in after the
+    // start, or of a kind no slot was made for), or the one it has; its
+    // index. The processor gives it a stem, or a place in the mix.
+    [[nodiscard]] std::size_t add_slot(const SourceSpec& spec);
     // Takes a source started while recording; returns an error text to show.
     [[nodiscard]] std::optional<std::string> attach_source(
         std::size_t index, std::expected<CaptureSource, std::string> result);

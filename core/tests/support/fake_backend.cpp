@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <numbers>
 #include <thread>
+#include <utility>
 
 namespace kestrune::test {
 namespace {
@@ -15,77 +17,150 @@ std::uint16_t stream_channels(const FakeDevice& d) {
     return d.stream_channels.value_or(d.native.channels);
 }
 
+// One open stream of a fake device: pushes what its clock says is due.
+class FakeStream final : public DeviceStream {
+public:
+    FakeStream(FakeDevice device, std::shared_ptr<SampleBuffer> buffer, std::function<bool()> gone)
+        : d_(std::move(device)),
+          buffer_(std::move(buffer)),
+          gone_(std::move(gone)),
+          begin_(std::chrono::steady_clock::now()) {}
+
+    bool pump() override {
+        if (gone_())
+            return false;
+        const std::uint32_t rate = stream_rate(d_);
+        const std::size_t chunk =
+            d_.chunk_frames ? d_.chunk_frames : std::max<std::uint32_t>(rate / 100, 1);
+        const std::size_t burst = std::max<std::size_t>(d_.burst, 1);
+        for (;;) {
+            if (d_.quiet || (d_.max_frames && frame_ >= d_.max_frames))
+                return true;
+            if (d_.speed > 0) {
+                // A burst once the clock has reached its last frame.
+                const double elapsed =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_)
+                        .count();
+                if (static_cast<double>(frame_ + chunk * burst) > elapsed * d_.speed * rate)
+                    return true;
+            }
+            push_burst(chunk, burst);
+            if (d_.speed <= 0 && !d_.max_frames)
+                return true;
+        }
+    }
+
+private:
+    void push_burst(std::size_t chunk, std::size_t burst) {
+        const std::uint16_t channels = stream_channels(d_);
+        for (std::size_t b = 0; b < burst; ++b) {
+            std::size_t n = chunk;
+            if (d_.max_frames)
+                n = static_cast<std::size_t>(std::min<std::uint64_t>(n, d_.max_frames - frame_));
+            if (n == 0)
+                break;
+            SampleChunk samples(n * channels);
+            for (std::size_t f = 0; f < n; ++f) {
+                const float v = fake_sample(d_, frame_ + f);
+                for (std::uint16_t c = 0; c < channels; ++c)
+                    samples[f * channels + c] = v;
+            }
+            frame_ += n;
+            buffer_->push(std::move(samples));
+        }
+    }
+
+    FakeDevice d_;
+    std::shared_ptr<SampleBuffer> buffer_;
+    std::function<bool()> gone_;
+    std::chrono::steady_clock::time_point begin_;
+    std::uint64_t frame_ = 0;
+};
+
+enum class Follows { Nothing, DefaultOutput, DefaultInput };
+
 class FakeCapture final : public CaptureHandle {
 public:
-    FakeCapture(FakeDevice device, std::shared_ptr<SampleBuffer> buffer,
+    FakeCapture(std::unique_ptr<DeviceOpener> opener, std::shared_ptr<CaptureHealth> health,
                 std::shared_ptr<std::atomic<int>> running)
         : running_(std::move(running)) {
         ++*running_;
-        thread_ = std::jthread([device = std::move(device), buffer = std::move(buffer)](
-                                   std::stop_token stop) { produce(device, *buffer, stop); });
+        thread_ = std::jthread([opener = std::move(opener), health = std::move(health),
+                                stop = stop_](std::stop_token) {
+            follow_device(*opener, opener->open(), *stop, *health, FAKE_POLL_INTERVAL);
+        });
     }
     ~FakeCapture() override {
-        thread_.request_stop();
+        stop_->store(true);
         thread_.join();
         --*running_;
     }
 
 private:
-    static void produce(const FakeDevice& d, SampleBuffer& buffer, std::stop_token stop) {
-        const std::uint32_t rate = stream_rate(d);
-        const std::uint16_t channels = stream_channels(d);
-        const std::size_t chunk =
-            d.chunk_frames ? d.chunk_frames : std::max<std::uint32_t>(rate / 100, 1);
-        const std::size_t burst = std::max<std::size_t>(d.burst, 1);
-        const auto begin = std::chrono::steady_clock::now();
-        std::uint64_t frame = 0;
-        while (!stop.stop_requested()) {
-            if (d.quiet || (d.max_frames && frame >= d.max_frames)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                continue;
-            }
-            if (d.speed > 0) {
-                // Push a burst once the clock has reached its last frame.
-                const double elapsed =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-                const double due = elapsed * d.speed * rate;
-                if (static_cast<double>(frame + chunk * burst) > due) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    continue;
-                }
-            }
-            for (std::size_t b = 0; b < burst; ++b) {
-                std::size_t n = chunk;
-                if (d.max_frames)
-                    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, d.max_frames - frame));
-                if (n == 0)
-                    break;
-                SampleChunk samples(n * channels);
-                for (std::size_t f = 0; f < n; ++f) {
-                    const float v = fake_sample(d, frame + f);
-                    for (std::uint16_t c = 0; c < channels; ++c)
-                        samples[f * channels + c] = v;
-                }
-                frame += n;
-                buffer.push(std::move(samples));
-            }
-            if (d.speed <= 0)
-                std::this_thread::yield();
-        }
-    }
-
+    static constexpr std::chrono::milliseconds FAKE_POLL_INTERVAL{1};
     std::shared_ptr<std::atomic<int>> running_;
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
     std::jthread thread_;
 };
 
 }  // namespace
+
+// Opens the device as the backend's live state has it now.
+class FakeBackend::Opener final : public DeviceOpener {
+public:
+    Opener(std::string key, FakeDevice device, std::shared_ptr<SampleBuffer> buffer,
+           std::shared_ptr<Live> live)
+        : key_(std::move(key)),
+          device_(std::move(device)),
+          buffer_(std::move(buffer)),
+          live_(std::move(live)) {
+        seen_ = generation();
+    }
+
+    std::unique_ptr<DeviceStream> open() override {
+        FakeDevice device = device_;
+        {
+            std::lock_guard lock(live_->mutex);
+            if (live_->gone[key_])
+                return nullptr;
+            if (const auto it = live_->now.find(key_); it != live_->now.end())
+                device = it->second;
+        }
+        return std::make_unique<FakeStream>(std::move(device), buffer_, [live = live_, key = key_] {
+            std::lock_guard lock(live->mutex);
+            return live->gone[key];
+        });
+    }
+
+    bool default_changed() override {
+        const std::uint64_t g = generation();
+        return std::exchange(seen_, g) != g;
+    }
+
+private:
+    std::uint64_t generation() {
+        std::lock_guard lock(live_->mutex);
+        if (key_ == FAKE_DEFAULT_OUTPUT)
+            return live_->output_generation;
+        if (key_ == FAKE_DEFAULT_INPUT)
+            return live_->input_generation;
+        return 0;
+    }
+
+    std::string key_;
+    FakeDevice device_;
+    std::shared_ptr<SampleBuffer> buffer_;
+    std::shared_ptr<Live> live_;
+    std::uint64_t seen_ = 0;
+};
 
 float fake_sample(const FakeDevice& d, std::uint64_t frame) {
     const double t = static_cast<double>(frame) / stream_rate(d);
     return d.level * static_cast<float>(std::sin(2.0 * std::numbers::pi * d.frequency * t));
 }
 
-FakeBackend::FakeBackend() : counters_(std::make_shared<Counters>()) {}
+FakeBackend::FakeBackend()
+    : counters_(std::make_shared<Counters>()), live_(std::make_shared<Live>()) {}
 FakeBackend::~FakeBackend() = default;
 
 std::optional<std::string> FakeBackend::default_input_name() {
@@ -121,21 +196,58 @@ std::expected<OutputFormat, std::string> FakeBackend::probe_loopback_format(
     return d->native;
 }
 
-StartResult FakeBackend::start(const FakeDevice& device, std::shared_ptr<SampleBuffer> buffer) {
+StartResult FakeBackend::start(const std::string& key, const FakeDevice& device,
+                               std::shared_ptr<SampleBuffer> buffer) {
     if (device.fail_start)
         return std::unexpected(*device.fail_start);
     ++counters_->started;
     auto running = std::shared_ptr<std::atomic<int>>(counters_, &counters_->running);
+    auto health = std::make_shared<CaptureHealth>();
+    auto opener = std::make_unique<Opener>(key, device, std::move(buffer), live_);
     return StartedCapture{
-        std::make_unique<FakeCapture>(device, std::move(buffer), std::move(running)),
-        device.native};
+        std::make_unique<FakeCapture>(std::move(opener), health, std::move(running)), device.native,
+        0, health};
+}
+
+void FakeBackend::lose(const std::string& key) {
+    std::lock_guard lock(live_->mutex);
+    live_->gone[key] = true;
+}
+
+void FakeBackend::restore(const std::string& key, std::optional<FakeDevice> as) {
+    std::lock_guard lock(live_->mutex);
+    live_->gone[key] = false;
+    if (as)
+        live_->now[key] = std::move(*as);
+}
+
+void FakeBackend::change_default_output(FakeDevice device) {
+    {
+        std::lock_guard lock(mutex_);
+        loopback = device;
+    }
+    std::lock_guard lock(live_->mutex);
+    live_->gone[FAKE_DEFAULT_OUTPUT] = false;
+    live_->now[FAKE_DEFAULT_OUTPUT] = std::move(device);
+    ++live_->output_generation;
+}
+
+void FakeBackend::change_default_input(FakeDevice device) {
+    {
+        std::lock_guard lock(mutex_);
+        microphone = device;
+    }
+    std::lock_guard lock(live_->mutex);
+    live_->gone[FAKE_DEFAULT_INPUT] = false;
+    live_->now[FAKE_DEFAULT_INPUT] = std::move(device);
+    ++live_->input_generation;
 }
 
 StartResult FakeBackend::start_default_input(std::shared_ptr<SampleBuffer> buffer) {
     std::lock_guard lock(mutex_);
     if (!default_input)
         return std::unexpected(std::string("No default input device"));
-    return start(microphone, std::move(buffer));
+    return start(FAKE_DEFAULT_INPUT, microphone, std::move(buffer));
 }
 
 StartResult FakeBackend::start_named_input(const std::string& name,
@@ -143,7 +255,7 @@ StartResult FakeBackend::start_named_input(const std::string& name,
     std::lock_guard lock(mutex_);
     for (const FakeInput& in : inputs)
         if (in.name == name)
-            return start(in.device, std::move(buffer));
+            return start(in.name, in.device, std::move(buffer));
     return std::unexpected(name + ": input device not found");
 }
 
@@ -151,10 +263,10 @@ StartResult FakeBackend::start_loopback(const std::optional<std::string>& endpoi
                                         std::shared_ptr<SampleBuffer> buffer) {
     std::lock_guard lock(mutex_);
     if (!endpoint_id)
-        return start(loopback, std::move(buffer));
+        return start(FAKE_DEFAULT_OUTPUT, loopback, std::move(buffer));
     for (const FakeRender& r : renders)
         if (r.id == *endpoint_id)
-            return start(r.device, std::move(buffer));
+            return start(r.id, r.device, std::move(buffer));
     return std::unexpected(std::string("GetDevice/GetDefaultAudioEndpoint: 0x80070490"));
 }
 

@@ -3,10 +3,13 @@
 // thread of its own that pushes a sine (or silence, or nothing) into its
 // buffer at the source's stream rate and channel count, paced by the clock or
 // faster. Engine and controller tests drive the real Recorder with it.
+// Devices can come and go while recording (lose, restore, the change_default
+// calls); captures follow them as the Windows backend's do.
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,6 +66,10 @@ struct FakeInput {
     FakeDevice device;
 };
 
+// Keys of lose and restore besides input names and render identifiers.
+inline constexpr const char* FAKE_DEFAULT_OUTPUT = "default output";
+inline constexpr const char* FAKE_DEFAULT_INPUT = "default input";
+
 class FakeBackend final : public CaptureBackend {
 public:
     // The default output device (system audio).
@@ -90,6 +97,15 @@ public:
     std::vector<InputDeviceEntry> list_input_devices() override;
     std::vector<RenderEndpointEntry> list_render_endpoints() override;
 
+    // While recording: the device goes away (its captures stop delivering and
+    // report it lost), and comes back, as it was or as another device.
+    void lose(const std::string& key);
+    void restore(const std::string& key, std::optional<FakeDevice> as = std::nullopt);
+    // The system's default output or input becomes another device; captures
+    // of the default move to it.
+    void change_default_output(FakeDevice device);
+    void change_default_input(FakeDevice device);
+
     // Captures running now, and starts that succeeded so far.
     [[nodiscard]] int running() const { return counters_->running.load(); }
     [[nodiscard]] int started() const { return counters_->started.load(); }
@@ -99,10 +115,22 @@ private:
         std::atomic<int> running{0};
         std::atomic<int> started{0};
     };
-    StartResult start(const FakeDevice& device, std::shared_ptr<SampleBuffer> buffer);
+    // What changed since start, shared with the captures (which may outlive
+    // the backend by a moment).
+    struct Live {
+        std::mutex mutex;
+        std::map<std::string, bool> gone;
+        std::map<std::string, FakeDevice> now;  // devices that came back as another
+        std::uint64_t output_generation = 0;    // counts default output changes
+        std::uint64_t input_generation = 0;
+    };
+    class Opener;
+    StartResult start(const std::string& key, const FakeDevice& device,
+                      std::shared_ptr<SampleBuffer> buffer);
 
     mutable std::mutex mutex_;  // the source-start worker calls from its own thread
     std::shared_ptr<Counters> counters_;
+    std::shared_ptr<Live> live_;
 };
 
 // Fallback places chosen by the test; absent ones shorten the candidate list.

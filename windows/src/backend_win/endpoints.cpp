@@ -7,6 +7,7 @@
 
 #include <span>
 
+#include "capture/device_names.hpp"
 #include "common/com.hpp"
 #include "common/wide.hpp"
 #include "common/win_error.hpp"
@@ -113,16 +114,22 @@ std::vector<EndpointInfo> list_endpoints(EDataFlow flow, bool with_mix) {
             continue;
         EndpointInfo info{std::move(*name), std::move(*id), std::nullopt};
         if (with_mix) {
-            auto client = activate_audio_client(device.Get());
-            if (!client)
-                continue;
-            auto mix = read_mix_format(client->Get());
-            if (!mix)
-                continue;
-            info.mix = std::move(*mix);
+            if (auto client = activate_audio_client(device.Get())) {
+                if (auto mix = read_mix_format(client->Get()))
+                    info.mix = std::move(*mix);
+            }
         }
         list.push_back(std::move(info));
     }
+    // Named before any is left out, so that numbering never depends on with_mix.
+    std::vector<std::string> names;
+    for (const EndpointInfo& e : list)
+        names.push_back(e.name);
+    names = distinct_device_names(names);
+    for (std::size_t i = 0; i < list.size(); ++i)
+        list[i].name = std::move(names[i]);
+    if (with_mix)
+        std::erase_if(list, [](const EndpointInfo& e) { return !e.mix; });
     return list;
 }
 
@@ -137,21 +144,33 @@ std::vector<EndpointInfo> render_endpoints_except(const std::optional<std::strin
     return list;
 }
 
-std::optional<std::string> default_capture_name() {
+std::optional<std::string> default_capture_id() {
     auto enumerator = create_enumerator();
     if (!enumerator)
         return std::nullopt;
     auto device = open_endpoint(enumerator->Get(), eCapture, std::nullopt);
     if (!device)
         return std::nullopt;
-    return friendly_name(device->Get());
+    return endpoint_id(device->Get());
+}
+
+std::optional<std::string> default_capture_name() {
+    const std::optional<std::string> id = default_capture_id();
+    if (!id)
+        return std::nullopt;
+    for (EndpointInfo& e : list_endpoints(eCapture, false))
+        if (e.id == *id)
+            return std::move(e.name);
+    return std::nullopt;
 }
 
 std::vector<EndpointInfo> input_endpoints() {
-    const std::optional<std::string> default_name = default_capture_name();
+    const std::optional<std::string> default_id = default_capture_id();
     std::vector<EndpointInfo> list = list_endpoints(eCapture, true);
-    if (default_name)
-        std::erase_if(list, [&](const EndpointInfo& e) { return e.name == *default_name; });
+    // Only the default endpoint itself: another that bears its name is a
+    // device of its own, listed as "name (2)".
+    if (default_id)
+        std::erase_if(list, [&](const EndpointInfo& e) { return e.id == *default_id; });
     return list;
 }
 

@@ -61,7 +61,10 @@ struct EndpointInfo {
 };
 
 // Active endpoints with a readable friendly name and identifier; empty when
-// enumeration fails. with_mix leaves out endpoints whose mix format cannot be read.
+// enumeration fails. Namesakes are told apart as distinct_device_names does,
+// counted over every active endpoint of the flow, so a name stays the same
+// whichever list it is read from. with_mix leaves out endpoints whose mix
+// format cannot be read.
 [[nodiscard]] std::vector<EndpointInfo> list_endpoints(EDataFlow flow, bool with_mix);
 
 }  // namespace kestrune::win
@@ -72,11 +75,13 @@ namespace kestrune::win {
 [[nodiscard]] std::vector<EndpointInfo> render_endpoints_except(
     const std::optional<std::string>& default_id);
 
-// The default capture endpoint's friendly name, when there is one and it is readable.
+[[nodiscard]] std::optional<std::string> default_capture_id();
+// The default capture endpoint's name as list_endpoints gives it, when there
+// is one and it is readable.
 [[nodiscard]] std::optional<std::string> default_capture_name();
 
-// Capture endpoints with a readable mix format, without any that bears the
-// default capture endpoint's name, each with its mix format.
+// Capture endpoints with a readable mix format, without the default capture
+// endpoint, each with its mix format.
 [[nodiscard]] std::vector<EndpointInfo> input_endpoints();
 
 }  // namespace kestrune::win

@@ -1,5 +1,7 @@
 #include "backend_win/wasapi_backend.hpp"
 
+#include <utility>
+
 #include "backend_win/capture_threads.hpp"
 #include "backend_win/default_render_id.hpp"
 #include "backend_win/endpoints.hpp"
@@ -30,13 +32,39 @@ ComPtr<IMMDevice> endpoint_by_id(EDataFlow flow, const std::optional<std::string
     return device ? *device : nullptr;
 }
 
-StartResult start_input(const std::optional<std::string>& id, const WaveFormatInfo& mix,
-                        std::shared_ptr<SampleBuffer> buffer) {
-    auto capture = start_input_capture(id, std::move(buffer));
+// id and name: the named device; none: the default, followed as it moves.
+StartResult start_input(const std::optional<std::string>& id, std::string name,
+                        const WaveFormatInfo& mix, std::shared_ptr<SampleBuffer> buffer) {
+    auto health = std::make_shared<CaptureHealth>();
+    auto capture = start_input_capture(id, std::move(name), std::move(buffer), health);
     if (!capture)
         return std::unexpected(capture.error());
     const ComPtr<IMMDevice> device = endpoint_by_id(eCapture, id);
-    return StartedCapture{std::move(*capture), native_format(mix, device.Get())};
+    return StartedCapture{std::move(*capture), native_format(mix, device.Get()), mix.channel_mask,
+                          std::move(health)};
+}
+
+// The native format of an output endpoint and its mix format's channel mask.
+std::expected<std::pair<OutputFormat, std::uint32_t>, std::string> probe_loopback(
+    const std::optional<std::string>& endpoint_id) {
+    ComInit com;
+    auto enumerator = create_enumerator();
+    if (!enumerator)
+        return std::unexpected(enumerator.error());
+    auto device = open_endpoint(enumerator->Get(), eRender, endpoint_id);
+    if (!device)
+        return std::unexpected(device.error());
+    if (!endpoint_id && !default_render_id()) {
+        if (auto id = win::endpoint_id(device->Get()))
+            store_default_render_id(std::move(*id));
+    }
+    auto client = activate_audio_client(device->Get());
+    if (!client)
+        return std::unexpected(client.error());
+    auto mix = read_mix_format(client->Get());
+    if (!mix)
+        return std::unexpected(mix.error());
+    return std::pair(native_format(mix->info, device->Get()), mix->info.channel_mask);
 }
 
 class WasapiBackend final : public CaptureBackend {
@@ -65,29 +93,14 @@ public:
 
     std::expected<OutputFormat, std::string> probe_loopback_format(
         const std::optional<std::string>& endpoint_id) override {
-        ComInit com;
-        auto enumerator = create_enumerator();
-        if (!enumerator)
-            return std::unexpected(enumerator.error());
-        auto device = open_endpoint(enumerator->Get(), eRender, endpoint_id);
-        if (!device)
-            return std::unexpected(device.error());
-        if (!endpoint_id && !default_render_id()) {
-            if (auto id = win::endpoint_id(device->Get()))
-                store_default_render_id(std::move(*id));
-        }
-        auto client = activate_audio_client(device->Get());
-        if (!client)
-            return std::unexpected(client.error());
-        auto mix = read_mix_format(client->Get());
-        if (!mix)
-            return std::unexpected(mix.error());
-        return native_format(mix->info, device->Get());
+        auto probed = probe_loopback(endpoint_id);
+        if (!probed)
+            return std::unexpected(probed.error());
+        return probed->first;
     }
 
     StartResult start_default_input(std::shared_ptr<SampleBuffer> buffer) override {
         ComInit com;
-        std::optional<std::string> id;
         WaveFormatInfo mix;
         {
             auto enumerator = create_enumerator();
@@ -103,10 +116,8 @@ public:
             if (!format)
                 return std::unexpected("default_input_config: " + format.error());
             mix = format->info;
-            // The capture opens this very endpoint, even if the default changes meanwhile.
-            id = win::endpoint_id(device->Get());
         }
-        return start_input(id, mix, std::move(buffer));
+        return start_input(std::nullopt, {}, mix, std::move(buffer));
     }
 
     StartResult start_named_input(const std::string& name,
@@ -114,17 +125,27 @@ public:
         ComInit com;
         for (const EndpointInfo& e : input_endpoints()) {
             if (e.name == name)
-                return start_input(e.id, e.mix->info, std::move(buffer));
+                return start_input(e.id, e.name, e.mix->info, std::move(buffer));
         }
         return std::unexpected(name + ": input device not found");
     }
 
     StartResult start_loopback(const std::optional<std::string>& endpoint_id,
                                std::shared_ptr<SampleBuffer> buffer) override {
-        auto format = probe_loopback_format(endpoint_id);
-        if (!format)
-            return std::unexpected(format.error());
-        return StartedCapture{start_loopback_capture(endpoint_id, std::move(buffer)), *format};
+        auto probed = probe_loopback(endpoint_id);
+        if (!probed)
+            return std::unexpected(probed.error());
+        std::string name;
+        if (endpoint_id) {
+            ComInit com;
+            for (EndpointInfo& e : list_endpoints(eRender, false))
+                if (e.id == *endpoint_id)
+                    name = std::move(e.name);
+        }
+        auto health = std::make_shared<CaptureHealth>();
+        return StartedCapture{
+            start_loopback_capture(endpoint_id, std::move(name), std::move(buffer), health),
+            probed->first, probed->second, health};
     }
 
     std::vector<InputDeviceEntry> list_input_devices() override {

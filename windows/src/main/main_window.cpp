@@ -227,6 +227,7 @@ void build_window(HWND window) {
         context.controller().refresh_device_list();
     }
     launch_device_warm_up(window);
+    slot.device_watch = std::make_unique<DeviceWatcher>(window, WM_APP_REFRESH_DEVICES);
 }
 
 LRESULT color_reply(WPARAM wparam, int background, bool transparent) {
@@ -278,6 +279,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
                 WindowSlot& slot = window_slot();
                 slot.font = nullptr;
                 slot.owned_font.reset();
+                slot.device_watch.reset();
             }
             ::PostQuitMessage(0);
             return 0;

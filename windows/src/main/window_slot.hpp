@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "backend_win/device_notifications.hpp"
 #include "capture/capture_backend.hpp"
 #include "common/unique_handle.hpp"
 #include "controller/view.hpp"
@@ -31,6 +32,8 @@ struct WindowSlot {
     std::size_t layout_device_count = 0;      // the device items the size was laid out for
     std::unique_ptr<CaptureBackend> backend;  // for the window thread's own calls
     WinSessionLocations locations;
+    std::unique_ptr<DeviceWatcher>
+        device_watch;  // refreshes the device list as devices come and go
 
     [[nodiscard]] HWND control(Control c) const { return controls[static_cast<std::size_t>(c)]; }
 };
