@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/gui_startup.hpp"
+#include "controller/meter_ballistics.hpp"
 #include "recorder/recorder.hpp"
 
 namespace kestrune {
@@ -20,6 +21,7 @@ struct WindowState {
     WindowConfig initial;                   // from the entry; never changes afterwards
     std::vector<std::string> device_names;  // list-box order
     std::vector<bool> device_on;
+    std::vector<MeterBallistics> meters;  // by source index, while recording
 };
 
 }  // namespace kestrune

@@ -19,6 +19,7 @@
 #include "output_format.hpp"
 #include "platform/cycle_clock.hpp"
 #include "processor/error_slot.hpp"
+#include "processor/level_meters.hpp"
 #include "processor/output_slot.hpp"
 #include "processor/status_channel.hpp"
 #include "capture/capture_list.hpp"
@@ -48,6 +49,7 @@ struct ProcessorSetup {
     std::shared_ptr<std::atomic<bool>> stop;
     std::shared_ptr<CaptureList> captures;
     std::shared_ptr<ErrorSlot> error_slot;
+    std::shared_ptr<LevelMeters> levels;  // shared with the window; may be null
     std::uint64_t mix_divisor = 1;
     RecordingMode mode = RecordingMode::SingleFile;
     WriterConfig writer;  // for the segment files created while recording
