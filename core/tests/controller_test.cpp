@@ -282,6 +282,38 @@ TEST(Controller, DurationLabelBoundaries) {
     EXPECT_EQ(w.view.text(Control::Duration), "Duration: 59m 59s");
 }
 
+TEST(Controller, TaskbarShowsTheRecordingAndATimedOnesProgress) {
+    Window w;
+    w.controller().toggle_recording();
+    EXPECT_TRUE(w.view.taskbar_recording);
+    EXPECT_FALSE(w.view.taskbar_done.has_value());  // no end known
+    w.controller().toggle_recording();
+    EXPECT_FALSE(w.view.taskbar_recording);
+
+    w.controller().start_recording(w.controller().gather_options(), 10);
+    EXPECT_TRUE(w.view.taskbar_recording);
+    EXPECT_EQ(w.view.taskbar_done, std::optional<double>(0.0));
+    w.clock += 2500ms;
+    w.controller().on_meter_tick();
+    ASSERT_TRUE(w.view.taskbar_done.has_value());
+    EXPECT_NEAR(*w.view.taskbar_done, 0.25, 1e-9);
+    w.controller().stop_recording();
+    EXPECT_FALSE(w.view.taskbar_recording);
+}
+
+TEST(Controller, StemsStatusNamesTheSessionFolder) {
+    Window w;
+    w.view.check(Control::Single, false);
+    w.view.check(Control::StemsSilence);
+    w.controller().toggle_recording();
+    ASSERT_TRUE(w.state.recording.has_value());
+    const fs::path target = w.state.recording->target();
+    EXPECT_TRUE(fs::is_directory(target)) << target;
+    EXPECT_EQ(target.parent_path(), w.dir / "out");
+    EXPECT_EQ(w.view.text(Control::Status), "Recording to " + path_display(target));
+    w.controller().stop_recording();
+}
+
 TEST(Controller, DeadlineStopsTheRecordingAndClosesTheWindow) {
     Window w;
     w.controller().start_recording(w.controller().gather_options(), 5);

@@ -23,7 +23,7 @@ TEST(WindowLayout, ScaleFollowsDpiAndScreenWithinLimits) {
         {"1080p at 96 DPI, 3 devices", 1920, 1080, 1.0f, 3, 1.0f},
         {"4K at 192 DPI, 2 devices", 3840, 2160, 2.0f, 2, 2.0f},
         {"720p, 30 devices: held at 0.75", 1280, 720, 1.0f, 30, 0.75f},
-        {"720p, 20 devices: shrinks to fit", 1280, 720, 1.0f, 20, 620.0f / 794.0f},
+        {"720p, 20 devices: shrinks to fit", 1280, 720, 1.0f, 20, 620.0f / 818.0f},
         {"no device context", 1920, 1080, std::nullopt, 0, 1.0f},
         {"large screen at 96 DPI", 3840, 2160, 1.0f, 2, 2060.0f / 1080.0f},
         {"nonsense DPI", 1920, 1080, std::numeric_limits<float>::quiet_NaN(), 2, 1.0f},
@@ -32,8 +32,8 @@ TEST(WindowLayout, ScaleFollowsDpiAndScreenWithinLimits) {
         SCOPED_TRACE(c.name);
         EXPECT_NEAR(layout_scale(c.width, c.height, c.dpi, c.devices), c.scale, 1e-4);
     }
-    // Client area at scale 1.0 with 3 items: 600 x 522.
-    EXPECT_EQ(scale_length(CLIENT_BASE_HEIGHT + device_list_room(3), 1.0f), 522);
+    // Client area at scale 1.0 with 3 items: 600 x 546.
+    EXPECT_EQ(scale_length(CLIENT_BASE_HEIGHT + device_list_room(3), 1.0f), 546);
     EXPECT_EQ(device_list_room(0), 32);
     EXPECT_EQ(device_list_room(1), 32);
     EXPECT_EQ(device_list_room(30), 480);

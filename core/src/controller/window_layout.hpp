@@ -12,7 +12,7 @@ namespace kestrune {
 
 inline constexpr int CLIENT_WIDTH = 600;
 // Client height without the device list's growing part.
-inline constexpr int CLIENT_BASE_HEIGHT = 474;
+inline constexpr int CLIENT_BASE_HEIGHT = 498;
 
 // The level meters' band below the source check boxes: up to four rows in
 // one column, then two columns.

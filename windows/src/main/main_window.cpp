@@ -84,7 +84,7 @@ const ControlSpec CONTROL_TABLE[] = {
      Control::Repair, Extent::AfterList},
     {L"BUTTON", L"&Normalize WAV file...", WS_TABSTOP, 300, 386, 290, 26, IDC_NORMALIZE,
      Control::Normalize, Extent::AfterList},
-    {L"STATIC", L"Ready.", STATUS_STYLE, 10, 420, 580, 44, IDC_STATUS, Control::Status,
+    {L"STATIC", L"Ready.", STATUS_STYLE, 10, 420, 580, 68, IDC_STATUS, Control::Status,
      Extent::AfterList},
 };
 
@@ -291,13 +291,29 @@ void lay_out(HWND window, WindowSlot& slot) {
     }
 }
 
-RECT window_rect_for(const WindowSlot& slot) {
-    RECT rect{
-        0, 0, scale_length(CLIENT_WIDTH, slot.scale),
-        scale_length(CLIENT_BASE_HEIGHT + device_list_room(slot.layout_device_count), slot.scale)};
+// Gives the window the client size of the slot's layout. The frame is
+// estimated for the DPI first, then corrected by what the system made of it.
+void size_client(HWND window, const WindowSlot& slot, const RECT* suggested) {
+    const int width = scale_length(CLIENT_WIDTH, slot.scale);
+    const int height =
+        scale_length(CLIENT_BASE_HEIGHT + device_list_room(slot.layout_device_count), slot.scale);
+    RECT rect{0, 0, width, height};
     if (!::AdjustWindowRectExForDpi(&rect, MAIN_STYLE, FALSE, 0, slot.dpi))
         ::AdjustWindowRect(&rect, MAIN_STYLE, FALSE);
-    return rect;
+    const UINT move = suggested != nullptr ? 0 : SWP_NOMOVE;
+    const int x = suggested != nullptr ? suggested->left : 0;
+    const int y = suggested != nullptr ? suggested->top : 0;
+    ::SetWindowPos(window, nullptr, x, y, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE | move);
+    RECT client{};
+    RECT outer{};
+    if (!::GetClientRect(window, &client) || !::GetWindowRect(window, &outer))
+        return;
+    if (client.right != width || client.bottom != height) {
+        ::SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                       outer.bottom - outer.top + height - client.bottom,
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    }
 }
 
 float scale_for(const WindowSlot& slot) {
@@ -405,9 +421,7 @@ void build_window(HWND window) {
         previous_list_proc_saved = true;
     }
 
-    const RECT rect = window_rect_for(slot);
-    ::SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
-                   SWP_NOMOVE | SWP_NOZORDER);
+    size_client(window, slot, nullptr);
 
     ::SetTimer(window, IDT_TICK, 1000, nullptr);
     ::SetTimer(window, IDT_METERS, METER_INTERVAL_MS, nullptr);
@@ -424,11 +438,7 @@ void on_dpi_changed(HWND window, UINT dpi, const RECT* suggested) {
     slot.dpi = dpi != 0 ? dpi : 96;
     slot.scale = scale_for(slot);
     lay_out(window, slot);
-    const RECT size = window_rect_for(slot);
-    const int x = suggested != nullptr ? suggested->left : 0;
-    const int y = suggested != nullptr ? suggested->top : 0;
-    ::SetWindowPos(window, nullptr, x, y, size.right - size.left, size.bottom - size.top,
-                   SWP_NOZORDER | SWP_NOACTIVATE | (suggested == nullptr ? SWP_NOMOVE : 0));
+    size_client(window, slot, suggested);
     ::InvalidateRect(window, nullptr, TRUE);
 }
 

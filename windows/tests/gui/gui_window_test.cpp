@@ -9,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -345,6 +348,11 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
         pump_for(std::chrono::milliseconds(100));
     }
 
+    // The microphone too (the sound server's default input is the monitor of
+    // the default output, so it hears the same tone).
+    ::SendMessageW(control(Control::Mic), BM_CLICK, 0, 0);
+    EXPECT_EQ(::SendMessageW(control(Control::Mic), BM_GETCHECK, 0, 0), BST_CHECKED);
+
     // Enter in the folder field is the default button: Start.
     EXPECT_EQ(::SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(win::IDC_START, DC_HASDEFID));
     ::SetFocus(control(Control::Output));
@@ -372,24 +380,32 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     ASSERT_TRUE(pump_until([&] { return text_of(control(Control::Duration)) == "Duration: 0m 2s"; },
                            std::chrono::seconds(5)));
 
-    // One meter, system audio's, in the band.
-    HWND meter = window_slot().meters[0];
-    EXPECT_TRUE(::IsWindowVisible(meter));
-    EXPECT_FALSE(::IsWindowVisible(window_slot().meters[1]));
-    EXPECT_EQ(text_of(meter), "System audio");
+    // A meter per source, in the band.
+    const std::array<HWND, 2> meters{window_slot().meters[0], window_slot().meters[1]};
+    for (HWND meter : meters)
+        EXPECT_TRUE(::IsWindowVisible(meter));
+    EXPECT_FALSE(::IsWindowVisible(window_slot().meters[2]));
+    EXPECT_EQ(text_of(meters[0]), "System audio");
+    EXPECT_EQ(text_of(meters[1]), "Microphone");
     const std::optional<fs::path> shots = shot_dir();
     const char* tone = std::getenv("KESTRUNE_TONE_DBFS");
     if (shots && tone != nullptr) {
-        SCOPED_TRACE("meter reads the tone played, then falls back");
+        SCOPED_TRACE("meters read the tone played, then fall back");
         const LRESULT wanted = std::lround(std::strtod(tone, nullptr) * 100.0);
+        auto near_tone = [&] {
+            return std::all_of(meters.begin(), meters.end(), [&](HWND meter) {
+                return std::abs(meter_level(meter) - wanted) <= 100;
+            });
+        };
         mark(*shots, "tone-on");
-        const bool reached = pump_until(
-            [&] { return std::abs(meter_level(meter) - wanted) <= 100; }, std::chrono::seconds(20));
-        EXPECT_TRUE(reached) << "level " << meter_level(meter) << ", wanted " << wanted;
+        EXPECT_TRUE(pump_until(near_tone, std::chrono::seconds(20)));
         pump_for(std::chrono::milliseconds(500));
-        EXPECT_NEAR(meter_level(meter), wanted, 100);
-        EXPECT_NEAR(::SendMessageW(meter, win::METER_GET_HOLD, 0, 0), wanted, 100);
-        EXPECT_EQ(::SendMessageW(meter, win::METER_GET_FLAGS, 0, 0), 0);
+        for (HWND meter : meters) {
+            SCOPED_TRACE(text_of(meter));
+            EXPECT_NEAR(meter_level(meter), wanted, 100);
+            EXPECT_NEAR(::SendMessageW(meter, win::METER_GET_HOLD, 0, 0), wanted, 100);
+            EXPECT_EQ(::SendMessageW(meter, win::METER_GET_FLAGS, 0, 0), 0);
+        }
 
         std::ofstream(*shots / "ready") << "ready\n";
         for (int i = 0; i < 300 && !fs::exists(*shots / "done"); ++i)
@@ -397,19 +413,23 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
 
         mark(*shots, "tone-off");
         const LRESULT floor = std::lround(METER_FLOOR_DB * 100.0f);
-        EXPECT_TRUE(
-            pump_until([&] { return meter_level(meter) == floor; }, std::chrono::seconds(20)))
-            << "level " << meter_level(meter);
+        auto fallen = [&] {
+            return std::all_of(meters.begin(), meters.end(),
+                               [&](HWND meter) { return meter_level(meter) == floor; });
+        };
+        EXPECT_TRUE(pump_until(fallen, std::chrono::seconds(20)))
+            << meter_level(meters[0]) << " " << meter_level(meters[1]);
     }
 
-    // Stop: the silent mix of one of two sources is offered normalisation
-    // (the watcher answers No), then the summary.
+    // Stop: the summary (a mix that used only some of its sources would be
+    // offered normalisation, which the watcher declines).
     ::SendMessageW(control(Control::StartStop), BM_CLICK, 0, 0);
     EXPECT_FALSE(window_slot().state.recording.has_value());
     EXPECT_EQ(text_of(control(Control::StartStop)), "&Start Recording");
     EXPECT_EQ(text_of(control(Control::Duration)), "");
     EXPECT_TRUE(::IsWindowEnabled(control(Control::Quality)));
-    EXPECT_FALSE(::IsWindowVisible(meter));
+    for (HWND meter : meters)
+        EXPECT_FALSE(::IsWindowVisible(meter));
     const std::string status = text_of(control(Control::Status));
     EXPECT_TRUE(status.starts_with("Saved: ")) << status;
     expect_fits(control(Control::Status));
