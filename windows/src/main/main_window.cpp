@@ -224,21 +224,22 @@ LayoutRect table_rect(const ControlSpec& spec, int room, std::size_t presets) {
     return r;
 }
 
-void make_font(WindowSlot& slot) {
+// Makes the GUI font at the slot's scale; returns the font it replaces, which
+// the controls still hold until they are given the new one.
+[[nodiscard]] UniqueGdiObject make_font(WindowSlot& slot) {
     HFONT stock = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    UniqueGdiObject replaced = std::move(slot.owned_font);
     slot.font = stock;
     LOGFONTW description{};
     if (stock != nullptr && ::GetObjectW(stock, sizeof description, &description) != 0) {
         if (description.lfHeight != 0)
             description.lfHeight = scale_length(description.lfHeight, slot.scale);
         if (HFONT made = ::CreateFontIndirectW(&description)) {
-            // The controls still hold the old font until they are given this one.
-            UniqueGdiObject old = std::move(slot.owned_font);
             slot.owned_font.reset(made);
             slot.font = made;
-            return;
         }
     }
+    return replaced;
 }
 
 }  // namespace
@@ -264,7 +265,7 @@ namespace {
 void lay_out(HWND window, WindowSlot& slot) {
     const int room = device_list_room(slot.layout_device_count);
     const std::size_t presets = quality_presets().size();
-    make_font(slot);
+    const UniqueGdiObject replaced_font = make_font(slot);
     for (std::size_t i = 0; i < slot.table_controls.size() && i < std::size(CONTROL_TABLE); ++i) {
         HWND control = slot.table_controls[i];
         if (control == nullptr)
