@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The console paths of kestrune.exe under wine: help, an argument error, and
-# the repair of a recording cut off mid-frame, checked with sox and libsndfile.
+# the repair of a recording cut off mid-frame, checked with sox and libsndfile;
+# then the same through the console companion kestrune.com, which must wait
+# for the program, pass its output on and return its exit code.
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 EXE="$ROOT/build/windows/bin/kestrune.exe"
+COM="$ROOT/build/windows/bin/kestrune.com"
 export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
 export WINEDEBUG=-all
 # Console paths need no display; keep wine away from whatever display there is.
@@ -12,6 +15,11 @@ unset DISPLAY
 
 WORK="$(mktemp -d /tmp/kestrune-cli-wine.XXXXXX)"
 trap 'rm -rf "$WORK"' EXIT
+# Without a display wine tries Wayland, whose client library complains on
+# standard error when XDG_RUNTIME_DIR is unset; an empty private one keeps the
+# program's own output alone there.
+export XDG_RUNTIME_DIR="$WORK/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 failures=0
 
 fail() {
@@ -21,10 +29,19 @@ fail() {
 
 # run NAME ARGS...: runs the program, keeping stdout, stderr and the exit code.
 run() {
-    local name="$1"
-    shift
+    run_program "$EXE" "$@"
+}
+
+# run_companion NAME ARGS...: the same through kestrune.com.
+run_companion() {
+    run_program "$COM" "$@"
+}
+
+run_program() {
+    local program="$1" name="$2"
+    shift 2
     set +e
-    "$ROOT/scripts/wine-run.sh" "$EXE" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
+    "$ROOT/scripts/wine-run.sh" "$program" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
     echo $? >"$WORK/$name.rc"
     set -e
 }
@@ -147,6 +164,38 @@ run nothing --repair -o "$WINNONE" --duration 5
 expect_rc nothing 0
 printf 'No incomplete recordings found in %s\n' "$WINNONE" >"$WORK/nothing.expected"
 expect_file nothing out "$WORK/nothing.expected"
+
+# The console companion: an unknown argument gives its line and the usage on
+# standard error and exit code 1, as the program itself does.
+run_companion com_bogus --bogus
+expect_rc com_bogus 1
+{
+    echo "Unknown argument: --bogus"
+    cat "$WORK/usage.txt"
+} >"$WORK/com_bogus.expected"
+expect_file com_bogus err "$WORK/com_bogus.expected"
+expect_file com_bogus out "$WORK/empty.txt"
+
+# Repair through the companion: the program's lines and its exit code; the
+# work is done by the time the companion returns.
+COMREC="$WORK/comrec"
+mkdir "$COMREC"
+cp "$REC/take.wav" "$COMREC/first.recpart"
+cp "$REC/take.wav" "$COMREC/second.recpart"
+WINCOMREC="$("$ROOT/scripts/wine-root.sh" winepath -w "$COMREC" 2>/dev/null)"
+run_companion com_repair --repair --output "$WINCOMREC"
+expect_rc com_repair 0
+# The folder is listed in no particular order; each line whole, both present.
+printf 'Repaired: %s\\%s.recpart -> %s\\%s.wav\n' \
+    "$WINCOMREC" first "$WINCOMREC" first "$WINCOMREC" second "$WINCOMREC" second |
+    sort >"$WORK/com_repair.expected"
+sort "$WORK/com_repair.out" | cmp -s - "$WORK/com_repair.expected" || {
+    fail "com_repair: standard out differs"
+    cat "$WORK/com_repair.out" >&2
+}
+expect_file com_repair err "$WORK/empty.txt"
+[ -f "$COMREC/first.wav" ] && [ -f "$COMREC/second.wav" ] && [ ! -e "$COMREC/first.recpart" ] ||
+    fail "com_repair: the files were not repaired when the companion returned"
 
 if [ "$failures" -ne 0 ]; then
     echo "cli_wine: $failures check(s) failed" >&2

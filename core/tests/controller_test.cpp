@@ -131,7 +131,10 @@ TEST(Controller, StartAndStopFollowTheStateTable) {
     w.controller().toggle_recording();
     ASSERT_TRUE(w.state.recording.has_value());
     EXPECT_TRUE(w.view.messages.empty());
-    EXPECT_EQ(w.view.text(Control::Status), "Recording...");
+    const fs::path target = w.state.recording->target();
+    EXPECT_EQ(target.parent_path(), w.dir / "out");
+    EXPECT_EQ(target.extension(), ".recpart");
+    EXPECT_EQ(w.view.text(Control::Status), "Recording to " + path_display(target));
     EXPECT_EQ(w.view.text(Control::StartStop), "&Stop Recording");
     EXPECT_EQ(w.view.text(Control::Duration), "");
     for (Control c : LOCKED)
@@ -144,7 +147,7 @@ TEST(Controller, StartAndStopFollowTheStateTable) {
 
     w.clock += 1s;
     w.controller().on_tick();
-    EXPECT_EQ(w.view.text(Control::Duration), "Duration: 0m");
+    EXPECT_EQ(w.view.text(Control::Duration), "Duration: 0m 1s");
 
     w.controller().toggle_recording();
     EXPECT_FALSE(w.state.recording.has_value());
@@ -228,7 +231,8 @@ TEST(Controller, StartWarningsAndFailures) {
         w.controller().toggle_recording();
         ASSERT_TRUE(w.state.recording.has_value());
         EXPECT_EQ(w.view.text(Control::Status),
-                  "Recording (warning: Created output directory " + path_display(fresh) + ")");
+                  "Recording to " + path_display(w.state.recording->target()) +
+                      " (warning: Created output directory " + path_display(fresh) + ")");
         EXPECT_TRUE(w.view.messages.empty());
         w.controller().stop_recording();
     }
@@ -245,7 +249,9 @@ TEST(Controller, StartWarningsAndFailures) {
         ASSERT_TRUE(w.state.recording.has_value());
         EXPECT_EQ(w.view.text(Control::Output), path_display(*w.places.working));
         const std::string status = w.view.text(Control::Status);
-        EXPECT_TRUE(status.starts_with("Recording (warning: Could not write to ")) << status;
+        EXPECT_TRUE(status.starts_with("Recording to " + path_display(*w.places.working)))
+            << status;
+        EXPECT_NE(status.find(" (warning: Could not write to "), std::string::npos) << status;
         EXPECT_NE(status.find("; Microphone failed to start: device busy)"), std::string::npos)
             << status;
         ASSERT_EQ(w.view.messages.size(), 1u);
@@ -282,12 +288,16 @@ TEST(Controller, DurationLabelBoundaries) {
         const char* text;
     };
     const Case cases[] = {{0, ""},
-                          {59, "Duration: 0m"},
-                          {60, "Duration: 1m"},
-                          {3599, "Duration: 59m"},
-                          {3600, "Duration: 1h 0m"},
-                          {3725, "Duration: 1h 2m"},
-                          {90061, "Duration: 25h 1m"}};
+                          {1, "Duration: 0m 1s"},
+                          {7, "Duration: 0m 7s"},
+                          {59, "Duration: 0m 59s"},
+                          {60, "Duration: 1m 0s"},
+                          {725, "Duration: 12m 5s"},
+                          {3599, "Duration: 59m 59s"},
+                          {3600, "Duration: 1h 0m 0s"},
+                          {3725, "Duration: 1h 2m 5s"},
+                          {90061, "Duration: 25h 1m 1s"},
+                          {UINT64_MAX, "Duration: 5124095576030431h 0m 15s"}};
     for (const Case& c : cases)
         EXPECT_EQ(duration_text(c.secs), c.text) << c.secs;
 
@@ -305,7 +315,39 @@ TEST(Controller, DurationLabelBoundaries) {
     EXPECT_EQ(w.view.text(Control::Duration), "kept");
     w.clock += 5s + 3599s;
     ctl.update_duration_label();
-    EXPECT_EQ(w.view.text(Control::Duration), "Duration: 59m");
+    EXPECT_EQ(w.view.text(Control::Duration), "Duration: 59m 59s");
+}
+
+TEST(Controller, TaskbarShowsTheRecordingAndATimedOnesProgress) {
+    Window w;
+    w.controller().toggle_recording();
+    EXPECT_TRUE(w.view.taskbar_recording);
+    EXPECT_FALSE(w.view.taskbar_done.has_value());  // no end known
+    w.controller().toggle_recording();
+    EXPECT_FALSE(w.view.taskbar_recording);
+
+    w.controller().start_recording(w.controller().gather_options(), 10);
+    EXPECT_TRUE(w.view.taskbar_recording);
+    EXPECT_EQ(w.view.taskbar_done, std::optional<double>(0.0));
+    w.clock += 2500ms;
+    w.controller().on_meter_tick();
+    ASSERT_TRUE(w.view.taskbar_done.has_value());
+    EXPECT_NEAR(*w.view.taskbar_done, 0.25, 1e-9);
+    w.controller().stop_recording();
+    EXPECT_FALSE(w.view.taskbar_recording);
+}
+
+TEST(Controller, StemsStatusNamesTheSessionFolder) {
+    Window w;
+    w.view.check(Control::Single, false);
+    w.view.check(Control::StemsSilence);
+    w.controller().toggle_recording();
+    ASSERT_TRUE(w.state.recording.has_value());
+    const fs::path target = w.state.recording->target();
+    EXPECT_TRUE(fs::is_directory(target)) << target;
+    EXPECT_EQ(target.parent_path(), w.dir / "out");
+    EXPECT_EQ(w.view.text(Control::Status), "Recording to " + path_display(target));
+    w.controller().stop_recording();
 }
 
 TEST(Controller, DeadlineStopsTheRecordingAndClosesTheWindow) {
@@ -407,7 +449,8 @@ TEST(Controller, SwitchingSourcesWhileRecording) {
         w.controller().on_source_report(std::move(w.starter.posted[0]));
         EXPECT_TRUE(w.view.enabled(Control::SystemAudio));
         EXPECT_TRUE(w.view.messages.empty());
-        EXPECT_EQ(w.view.text(Control::Status), "Recording...");
+        EXPECT_TRUE(w.view.text(Control::Status).starts_with("Recording to "))
+            << w.view.text(Control::Status);
     }
     {
         SCOPED_TRACE("a device that had no slot gets one and is started");

@@ -1,5 +1,6 @@
 #include "controller/controller.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "cli/gui_startup.hpp"
@@ -22,11 +23,26 @@ constexpr Control LOCKED_WHILE_RECORDING[] = {Control::Single, Control::StemsSil
 std::string duration_text(std::uint64_t elapsed) {
     if (elapsed == 0)
         return {};
+    const std::uint64_t seconds = elapsed % 60;
     const std::uint64_t minutes = (elapsed % 3600) / 60;
     const std::uint64_t hours = elapsed / 3600;
-    if (hours == 0)
-        return "Duration: " + std::to_string(minutes) + "m";
-    return "Duration: " + std::to_string(hours) + "h " + std::to_string(minutes) + "m";
+    std::string text = "Duration: ";
+    if (hours != 0)
+        text += std::to_string(hours) + "h ";
+    return text + std::to_string(minutes) + "m " + std::to_string(seconds) + "s";
+}
+
+std::string meter_label(const SourceSpec& spec) {
+    switch (spec.kind) {
+        case SourceKind::SystemAudio:
+            return "System audio";
+        case SourceKind::DefaultMicrophone:
+            return "Microphone";
+        case SourceKind::InputDevice:
+        case SourceKind::LoopbackDevice:
+            break;
+    }
+    return spec.name;
 }
 
 Control control_for(const SourceSpec& spec) {
@@ -99,11 +115,12 @@ void Controller::start_recording(const RecordOptions& options,
     }
 
     const std::vector<std::string> warnings = started->warnings();
-    state_.recording_status = warnings.empty()
-                                  ? std::string("Recording...")
-                                  : "Recording (warning: " + join(warnings, "; ") + ")";
+    std::string status = "Recording to " + path_display(started->target());
+    if (!warnings.empty())
+        status += " (warning: " + join(warnings, "; ") + ")";
+    state_.recording_status = status;
     state_.lost_shown.clear();
-    view_.set_status(state_.recording_status);
+    view_.set_status(status);
     if (!same_path(started->output_dir(), options.output_dir)) {
         view_.set_text(Control::Output, path_display(started->output_dir()));
     }
@@ -117,6 +134,8 @@ void Controller::start_recording(const RecordOptions& options,
     state_.deadline.reset();
     if (duration_secs)
         state_.deadline = saturating_deadline(now, *duration_secs);
+    view_.show_recording_on_taskbar(true,
+                                    state_.deadline ? std::optional<double>(0.0) : std::nullopt);
     update_duration_label();
 
     std::vector<std::string> shown;
@@ -135,6 +154,9 @@ void Controller::stop_recording(bool unattended) {
     view_.set_text(Control::Duration, "");
     for (Control c : LOCKED_WHILE_RECORDING)
         view_.set_enabled(c, true);
+    state_.meters.clear();
+    view_.show_meters({});
+    view_.show_recording_on_taskbar(false, std::nullopt);
     state_.started_at.reset();
     state_.deadline.reset();
     if (!state_.recording)
@@ -163,11 +185,47 @@ void Controller::on_tick() {
 void Controller::update_source_status() {
     if (!state_.recording)
         return;
-    std::vector<SourceSpec> lost = state_.recording->lost_sources();
+    Recorder& recording = *state_.recording;
+    std::vector<SourceSpec> lost = recording.lost_sources();
+    LevelMeters& levels = recording.level_meters();
+    for (std::size_t i = 0; i < std::min(recording.total_sources(), levels.size()); ++i)
+        levels.set_lost(i, std::find(lost.begin(), lost.end(), recording.source_spec(i)) !=
+                               lost.end());
     if (lost == state_.lost_shown)
         return;
     view_.set_status(lost.empty() ? state_.recording_status : lost_status_text(lost));
     state_.lost_shown = std::move(lost);
+}
+
+void Controller::on_meter_tick() {
+    update_meters();
+    update_duration_label();
+}
+
+void Controller::update_meters() {
+    if (!state_.recording)
+        return;
+    Recorder& recording = *state_.recording;
+    LevelMeters& levels = recording.level_meters();
+    const std::size_t n = std::min(recording.total_sources(), levels.size());
+    state_.meters.resize(n);
+    const auto now = services_.now();
+    std::vector<MeterReading> shown;
+    for (std::size_t i = 0; i < n; ++i) {
+        // Taken even when not shown, so that a source switched on again
+        // does not start with a stale peak.
+        const float peak = levels.take_peak(i);
+        const bool lost = levels.lost(i);
+        if (!recording.is_source_enabled(i) && !lost) {
+            state_.meters[i] = MeterBallistics{};
+            continue;
+        }
+        MeterBallistics& meter = state_.meters[i];
+        meter.update(lost ? 0.0f : peak, now);
+        shown.push_back({meter_label(recording.source_spec(i)), meter.level_db(), meter.hold_db(),
+                         meter.clipped(), lost});
+    }
+    view_.show_meters(shown);
 }
 
 void Controller::update_duration_label() {
@@ -181,6 +239,12 @@ void Controller::update_duration_label() {
     if (elapsed <= 0)
         return;
     view_.set_text(Control::Duration, duration_text(static_cast<std::uint64_t>(elapsed)));
+    if (state_.deadline && *state_.deadline > *state_.started_at) {
+        const double total =
+            std::chrono::duration<double>(*state_.deadline - *state_.started_at).count();
+        const double done = std::chrono::duration<double>(now - *state_.started_at).count();
+        view_.show_recording_on_taskbar(true, std::min(done / total, 1.0));
+    }
 }
 
 void Controller::refresh_device_list() {

@@ -54,11 +54,15 @@ public:
     // unattended: stopped by the command line's deadline, with nobody to ask.
     void stop_recording(bool unattended = false);
     void on_tick();
+    // About 20 times a second: the meters and, when its text changes, the
+    // duration label.
+    void on_meter_tick();
     void update_duration_label();
     // Shows which sources are waiting for their device, or the recording's
     // own status once none is; the timer and the capture threads' notices
     // call it.
     void update_source_status();
+    void update_meters();
     void refresh_device_list();
     // Space in the device list; false when nothing is selected, so that the
     // key goes to the list's own handling.
@@ -73,8 +77,12 @@ private:
     ControllerServices services_;
 };
 
-// "Duration: 0m", "Duration: 1h 2m"; empty for 0 seconds.
+// "Duration: 0m 7s", "Duration: 1h 2m 5s"; empty for 0 seconds.
 [[nodiscard]] std::string duration_text(std::uint64_t elapsed_secs);
+
+// The name a source's meter shows: "System audio", "Microphone" or the
+// device's name.
+[[nodiscard]] std::string meter_label(const SourceSpec& spec);
 
 // The control that belongs to a source: the microphone or system-audio check
 // box, or the device list for the named kinds.

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "controller/meter_ballistics.hpp"
 #include "error.hpp"
 
 namespace kestrune {
@@ -34,6 +36,16 @@ enum class Control {
 
 enum class MessageIcon { Error, Warning, Information };
 
+// One source's level meter as shown.
+struct MeterReading {
+    std::string label;
+    float level_db = METER_FLOOR_DB;
+    float hold_db = METER_FLOOR_DB;
+    bool clipped = false;
+    bool lost = false;
+    friend bool operator==(const MeterReading&, const MeterReading&) = default;
+};
+
 class View {
 public:
     virtual ~View() = default;
@@ -53,6 +65,13 @@ public:
     virtual void list_replace(std::size_t index, const std::string& text) = 0;
     virtual void list_select(std::size_t index) = 0;
     [[nodiscard]] virtual std::optional<std::size_t> list_selection() const = 0;
+
+    // The level meters, one per reading in this order; none hides them all.
+    virtual void show_meters(const std::vector<MeterReading>& meters) = 0;
+
+    // The taskbar button while recording: absent done, a recording without a
+    // set end; else the share of a timed recording done (0..1).
+    virtual void show_recording_on_taskbar(bool recording, std::optional<double> done) = 0;
 
     // Modal, owned by the main window; runs a nested message loop.
     virtual void show_message(const std::string& text, const std::string& caption,

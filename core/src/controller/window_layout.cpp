@@ -40,6 +40,18 @@ int scale_length(double logical, float scale) {
     return static_cast<int>(v);
 }
 
+std::optional<LayoutRect> meter_cell(std::size_t index, std::size_t count) {
+    if (index >= count || index >= METER_MAX)
+        return std::nullopt;
+    const int gap = 10;
+    const bool two_columns = count > METER_ROWS;
+    const int width = two_columns ? (METER_BAND_WIDTH - gap) / 2 : METER_BAND_WIDTH;
+    const auto column = static_cast<int>(index / METER_ROWS);
+    const auto row = static_cast<int>(index % METER_ROWS);
+    return LayoutRect{METER_BAND_X + column * (width + gap), METER_BAND_Y + row * METER_ROW, width,
+                      METER_ROW - 2};
+}
+
 std::size_t quality_index_for(const std::optional<OutputFormat>& format) {
     const auto rows = quality_presets();
     std::optional<std::size_t> found;

@@ -12,7 +12,25 @@ namespace kestrune {
 
 inline constexpr int CLIENT_WIDTH = 600;
 // Client height without the device list's growing part.
-inline constexpr int CLIENT_BASE_HEIGHT = 358;
+inline constexpr int CLIENT_BASE_HEIGHT = 498;
+
+// The level meters' band below the source check boxes: up to four rows in
+// one column, then two columns.
+inline constexpr int METER_BAND_X = 10;
+inline constexpr int METER_BAND_Y = 92;
+inline constexpr int METER_BAND_WIDTH = 580;
+inline constexpr int METER_ROW = 16;
+inline constexpr std::size_t METER_ROWS = 4;
+inline constexpr std::size_t METER_MAX = 2 * METER_ROWS;
+
+// A control's place in layout units, before scaling.
+struct LayoutRect {
+    int x = 0, y = 0, width = 0, height = 0;
+    friend bool operator==(const LayoutRect&, const LayoutRect&) = default;
+};
+
+// Where meter index of count goes; absent beyond METER_MAX.
+[[nodiscard]] std::optional<LayoutRect> meter_cell(std::size_t index, std::size_t count);
 
 // L: the device list's room, 16 units per item with room for at least two.
 [[nodiscard]] int device_list_room(std::size_t device_count);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/gui_startup.hpp"
+#include "controller/meter_ballistics.hpp"
 #include "recorder/recorder.hpp"
 
 namespace kestrune {
@@ -23,6 +24,7 @@ struct WindowState {
     // The status shown when recording started, put back once no source is lost.
     std::string recording_status;
     std::vector<SourceSpec> lost_shown;  // the sources the status line calls lost
+    std::vector<MeterBallistics> meters;  // by source index, while recording
 };
 
 }  // namespace kestrune

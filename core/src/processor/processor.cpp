@@ -244,6 +244,8 @@ bool Processor::convert_taken() {
                 return false;
             }
             s.backlog.append(scratch_);
+            if (setup_.levels && s.enabled)
+                setup_.levels->add(i, scratch_);
         }
         s.taken.clear();
     }
@@ -470,6 +472,7 @@ void Processor::finish() {
     setup_.captures.reset();
     setup_.stop.reset();
     setup_.error_slot.reset();
+    setup_.levels.reset();
     setup_.status = StatusSender();
 }
 

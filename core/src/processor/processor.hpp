@@ -21,6 +21,7 @@
 #include "platform/cycle_clock.hpp"
 #include "processor/error_slot.hpp"
 #include "processor/late_sources.hpp"
+#include "processor/level_meters.hpp"
 #include "processor/output_slot.hpp"
 #include "processor/status_channel.hpp"
 #include "recording_mode.hpp"
@@ -50,6 +51,7 @@ struct ProcessorSetup {
     std::shared_ptr<std::atomic<bool>> stop;
     std::shared_ptr<CaptureList> captures;
     std::shared_ptr<ErrorSlot> error_slot;
+    std::shared_ptr<LevelMeters> levels;  // shared with the window; may be null
     std::uint64_t mix_divisor = 1;
     RecordingMode mode = RecordingMode::SingleFile;
     WriterConfig writer;  // for the segment files created while recording

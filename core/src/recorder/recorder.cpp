@@ -71,12 +71,14 @@ struct Recorder::State {
     std::optional<StatusReceiver> status;
     std::vector<SourceSlot> slots;
     std::filesystem::path output_dir;
+    std::filesystem::path target;
     std::vector<std::string> warnings;
     std::shared_ptr<CaptureList> captures;
     std::shared_ptr<std::atomic<bool>> stop;
     std::shared_ptr<ErrorSlot> error_slot;
     std::shared_ptr<LateSources> late;  // shared with the processor
     std::filesystem::path stem_dir;     // the session folder of the stem modes
+    std::shared_ptr<LevelMeters> levels;
     mutable std::mutex started_mutex;
     std::set<std::size_t> started;
     OutputFormat format;
@@ -227,6 +229,9 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     st->created = session->created;
     if (is_stems(options.mode) && !session->outputs.empty())
         st->stem_dir = session->outputs.front().base_path.parent_path();
+    st->target = options.mode == RecordingMode::SingleFile || session->outputs.empty()
+                     ? session->main_file
+                     : session->outputs.front().base_path.parent_path();
 
     auto [sender, receiver] = make_status_channel();
     st->status.emplace(std::move(receiver));
@@ -252,6 +257,8 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.stop = st->stop;
     setup.captures = st->captures;
     setup.error_slot = st->error_slot;
+    st->levels = std::make_shared<LevelMeters>(st->slots.size());
+    setup.levels = st->levels;
     setup.mix_divisor = std::max<std::uint64_t>(st->slots.size(), 1);
     setup.late = st->late;
     setup.mode = options.mode;
@@ -394,11 +401,26 @@ const std::vector<std::string>& Recorder::warnings() const {
 const std::filesystem::path& Recorder::output_dir() const {
     return state_->output_dir;
 }
+const std::filesystem::path& Recorder::target() const {
+    return state_->target;
+}
 const OutputFormat& Recorder::output_format() const {
     return state_->format;
 }
 std::size_t Recorder::total_sources() const {
     return state_->slots.size();
+}
+
+const SourceSpec& Recorder::source_spec(std::size_t index) const {
+    return state_->slots.at(index).spec;
+}
+
+bool Recorder::is_source_enabled(std::size_t index) const {
+    return index < state_->slots.size() && state_->slots[index].enabled->load();
+}
+
+LevelMeters& Recorder::level_meters() const {
+    return *state_->levels;
 }
 
 std::shared_ptr<SampleBuffer> Recorder::source_buffer(std::size_t index) const {

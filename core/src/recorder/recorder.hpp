@@ -14,6 +14,7 @@
 #include "error.hpp"
 #include "record_options.hpp"
 #include "files/recpart_writer.hpp"
+#include "processor/level_meters.hpp"
 #include "session/session_locations.hpp"
 
 namespace kestrune {
@@ -70,8 +71,14 @@ public:
 
     [[nodiscard]] const std::vector<std::string>& warnings() const;
     [[nodiscard]] const std::filesystem::path& output_dir() const;
+    // What is being written: the mixed file, or the folder of the stems.
+    [[nodiscard]] const std::filesystem::path& target() const;
     [[nodiscard]] const OutputFormat& output_format() const;
     [[nodiscard]] std::size_t total_sources() const;
+    [[nodiscard]] const SourceSpec& source_spec(std::size_t index) const;
+    [[nodiscard]] bool is_source_enabled(std::size_t index) const;
+    // The sources' live levels by source index, written by the processor.
+    [[nodiscard]] LevelMeters& level_meters() const;
     // The slot's buffer, for a source started while recording.
     [[nodiscard]] std::shared_ptr<SampleBuffer> source_buffer(std::size_t index) const;
 

@@ -33,6 +33,11 @@ public:
     void list_replace(std::size_t index, const std::string& text) override;
     void list_select(std::size_t index) override { selection = index; }
     std::optional<std::size_t> list_selection() const override { return selection; }
+    void show_meters(const std::vector<MeterReading>& shown) override { meters = shown; }
+    void show_recording_on_taskbar(bool recording, std::optional<double> done) override {
+        taskbar_recording = recording;
+        taskbar_done = done;
+    }
     void show_message(const std::string& text, const std::string& caption,
                       MessageIcon icon) override;
     bool ask_yes_no(const std::string& text, const std::string& caption) override;
@@ -50,6 +55,9 @@ public:
     int quality = 0;
     std::vector<std::string> list_items;
     std::optional<std::size_t> selection;
+    std::vector<MeterReading> meters;
+    bool taskbar_recording = false;
+    std::optional<double> taskbar_done;
     std::vector<ShownMessage> messages;
     std::vector<ShownMessage> questions;  // icon unused
     std::deque<bool> answers;             // for ask_yes_no; No when empty

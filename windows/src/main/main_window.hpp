@@ -4,12 +4,17 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "error.hpp"
+#include "main/window_slot.hpp"
 
 namespace kestrune::win {
 
 inline constexpr const wchar_t* MAIN_WINDOW_CLASS = L"KestruneMain";
 inline constexpr UINT_PTR IDT_TICK = 1;
+inline constexpr UINT_PTR IDT_METERS = 2;
+inline constexpr UINT METER_INTERVAL_MS = 50;
 
 inline constexpr int IDC_START = 101;
 inline constexpr int IDC_MIC = 102;
@@ -23,6 +28,11 @@ inline constexpr int IDC_STEMS_SILENCE = 109;
 inline constexpr int IDC_STEMS_INSTRUCTED = 110;
 inline constexpr int IDC_QUALITY = 111;
 inline constexpr int IDC_ASK_SAVE = 112;
+inline constexpr int IDC_STATUS = 113;
+inline constexpr int IDC_METER_HINT = 115;
+
+// Places the first count level meters in their cells at the slot's scale.
+void place_meters(WindowSlot& slot, std::size_t count);
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -22,7 +22,10 @@ int start_up_failed(const Error& error) {
 }  // namespace
 
 int run_gui(const GuiStartup& startup) {
-    ::SetProcessDPIAware();
+    // The manifest asks for per-monitor awareness already; this covers a
+    // program built without it, and fails harmlessly otherwise.
+    if (!::SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2))
+        ::SetProcessDPIAware();
 
     WindowSlot& slot = reset_window_slot();
     slot.state.initial = startup.config;

@@ -4,6 +4,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "common/com.hpp"
 #include "common/wide.hpp"
 #include "common/win_error.hpp"
+#include "main/level_meter_control.hpp"
+#include "main/main_window.hpp"
 
 namespace kestrune::win {
 namespace {
@@ -40,8 +43,20 @@ Error picker_error(const char* reason, HRESULT hr) {
 }  // namespace
 
 void WinView::set_text(Control control, const std::string& text) {
-    if (HWND h = slot_.control(control))
-        ::SetWindowTextW(h, to_wide(text).c_str());
+    HWND h = slot_.control(control);
+    if (h == nullptr)
+        return;
+    const std::wstring wide = to_wide(text);
+    // The duration is set 20 times a second; an unchanged text is not
+    // repainted.
+    const int n = ::GetWindowTextLengthW(h);
+    if (n == static_cast<int>(wide.size())) {
+        std::wstring current(static_cast<std::size_t>(n) + 1, L'\0');
+        current.resize(static_cast<std::size_t>(::GetWindowTextW(h, current.data(), n + 1)));
+        if (current == wide)
+            return;
+    }
+    ::SetWindowTextW(h, wide.c_str());
 }
 
 void WinView::set_enabled(Control control, bool enabled) {
@@ -110,6 +125,58 @@ std::optional<std::size_t> WinView::list_selection() const {
     if (selected < 0)
         return std::nullopt;
     return static_cast<std::size_t>(selected);
+}
+
+void WinView::show_meters(const std::vector<MeterReading>& meters) {
+    const std::size_t count = std::min(meters.size(), slot_.meters.size());
+    if (count != slot_.meters_laid_out)
+        place_meters(slot_, count);
+    for (std::size_t i = 0; i < slot_.meters.size(); ++i) {
+        HWND meter = slot_.meters[i];
+        if (meter == nullptr)
+            continue;
+        if (i < count) {
+            ::SendMessageW(meter, METER_SET_READING, 0, reinterpret_cast<LPARAM>(&meters[i]));
+            if (!::IsWindowVisible(meter))
+                ::ShowWindow(meter, SW_SHOWNA);
+        } else if (::IsWindowVisible(meter)) {
+            ::ShowWindow(meter, SW_HIDE);
+        }
+    }
+    if (HWND hint = ::GetDlgItem(slot_.main, IDC_METER_HINT)) {
+        const bool show = count == 0;
+        if ((::IsWindowVisible(hint) != FALSE) != show)
+            ::ShowWindow(hint, show ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
+void WinView::show_recording_on_taskbar(bool recording, std::optional<double> done) {
+    if (!slot_.taskbar_tried && recording) {
+        // Once per window: where the shell has no taskbar object (wine), the
+        // recording goes on without it.
+        slot_.taskbar_tried = true;
+        slot_.taskbar_com.emplace(COINIT_APARTMENTTHREADED);
+        if (slot_.taskbar_com->succeeded() || slot_.taskbar_com->result() == RPC_E_CHANGED_MODE) {
+            Microsoft::WRL::ComPtr<ITaskbarList3> taskbar;
+            if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_PPV_ARGS(&taskbar))) &&
+                SUCCEEDED(taskbar->HrInit())) {
+                slot_.taskbar = std::move(taskbar);
+            }
+        }
+    }
+    if (!slot_.taskbar || slot_.main == nullptr)
+        return;
+    if (!recording) {
+        (void)slot_.taskbar->SetProgressState(slot_.main, TBPF_NOPROGRESS);
+    } else if (!done) {
+        (void)slot_.taskbar->SetProgressState(slot_.main, TBPF_INDETERMINATE);
+    } else {
+        constexpr ULONGLONG steps = 1000;
+        (void)slot_.taskbar->SetProgressState(slot_.main, TBPF_NORMAL);
+        (void)slot_.taskbar->SetProgressValue(
+            slot_.main, static_cast<ULONGLONG>(std::clamp(*done, 0.0, 1.0) * steps), steps);
+    }
 }
 
 void WinView::show_message(const std::string& text, const std::string& caption, MessageIcon icon) {

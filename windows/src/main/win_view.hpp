@@ -11,7 +11,7 @@ namespace kestrune::win {
 
 class WinView : public View {
 public:
-    explicit WinView(const WindowSlot& slot) : slot_(slot) {}
+    explicit WinView(WindowSlot& slot) : slot_(slot) {}
 
     void set_text(Control control, const std::string& text) override;
     void set_enabled(Control control, bool enabled) override;
@@ -24,6 +24,8 @@ public:
     void list_replace(std::size_t index, const std::string& text) override;
     void list_select(std::size_t index) override;
     std::optional<std::size_t> list_selection() const override;
+    void show_meters(const std::vector<MeterReading>& meters) override;
+    void show_recording_on_taskbar(bool recording, std::optional<double> done) override;
     void show_message(const std::string& text, const std::string& caption,
                       MessageIcon icon) override;
     bool ask_yes_no(const std::string& text, const std::string& caption) override;
@@ -32,7 +34,7 @@ public:
 private:
     // Read at each call: a nested message loop may have replaced the slot's
     // handles in the meantime.
-    const WindowSlot& slot_;
+    WindowSlot& slot_;
 };
 
 class WinDialogs : public Dialogs {

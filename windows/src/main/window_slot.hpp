@@ -4,16 +4,23 @@
 // they run, and never keep references to its parts across a message box or
 // dialog, which dispatch other handlers in their nested message loops.
 
+#include <shobjidl.h>
 #include <windows.h>
+#include <wrl/client.h>
 
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "backend_win/device_notifications.hpp"
 #include "capture/capture_backend.hpp"
+#include "common/com.hpp"
 #include "common/unique_handle.hpp"
 #include "controller/view.hpp"
+#include "controller/window_layout.hpp"
 #include "controller/window_state.hpp"
 #include "main/session_locations_win.hpp"
 
@@ -28,6 +35,16 @@ struct WindowSlot {
     HFONT font = nullptr;                        // the stock GUI font or owned_font
     UniqueGdiObject owned_font;                  // the scaled copy, when one was made
     HWND last_focus = nullptr;
+    std::vector<HWND> table_controls;      // one per row of the control table, null if skipped
+    std::array<HWND, METER_MAX> meters{};  // created hidden, shown while recording
+    std::size_t meters_laid_out = 0;       // the meter count the meters are placed for
+    HWND tooltip = nullptr;                // the status's full text
+    std::wstring status_tip;               // what the tooltip shows
+    UINT dpi = 96;
+    // The taskbar button's progress; the apartment is kept for as long as the pointer.
+    std::optional<ComInit> taskbar_com;
+    Microsoft::WRL::ComPtr<ITaskbarList3> taskbar;
+    bool taskbar_tried = false;
     float scale = 1.0f;
     std::size_t layout_device_count = 0;      // the device items the size was laid out for
     std::unique_ptr<CaptureBackend> backend;  // for the window thread's own calls

@@ -2,19 +2,28 @@
 // it, driven with window messages, read back through its controls.
 //
 // Environment: KESTRUNE_EXPECT_SCALE, the layout scale this screen must give;
-// KESTRUNE_SHOT_DIR, a folder where the test says "ready" while the window
-// shows a recording and waits for "done" (the screenshot is taken meanwhile).
+// KESTRUNE_SHOT_DIR, a folder shared with the runner: the test asks there for
+// a tone into the default output ("tone-on", "tone-off"), says "ready" while
+// the window shows a recording with its meters and waits for "done" (the
+// screenshot is taken meanwhile); KESTRUNE_TONE_DBFS, the tone's peak level.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +31,7 @@
 #include "common/wide.hpp"
 #include "controller/window_layout.hpp"
 #include "dialog_watch.hpp"
+#include "main/level_meter_control.hpp"
 #include "main/main_window.hpp"
 #include "main/run_gui.hpp"
 #include "main/window_slot.hpp"
@@ -99,9 +109,78 @@ std::string describe(const std::vector<test::SeenBox>& boxes) {
     return out;
 }
 
+// Pumps until done() or the time is up; true when done.
+template <class Done>
+bool pump_until(Done done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        pump_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// The height the control's text takes at the control's width, laid out as a
+// static control with these styles lays it out.
+int text_height(HWND control) {
+    RECT client{};
+    ::GetClientRect(control, &client);
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    const std::wstring text = win::to_wide(text_of(control));
+    RECT need{0, 0, client.right, 0};
+    ::DrawTextW(dc, text.c_str(), -1, &need,
+                DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return need.bottom;
+}
+
+void expect_fits(HWND control) {
+    RECT client{};
+    ::GetClientRect(control, &client);
+    EXPECT_LE(text_height(control), client.bottom) << text_of(control);
+}
+
+// The shot folder's marker files, when the runner takes part.
+std::optional<fs::path> shot_dir() {
+    if (const char* dir = std::getenv("KESTRUNE_SHOT_DIR"))
+        return fs::path(dir);
+    return std::nullopt;
+}
+
+void mark(const fs::path& dir, const char* name) {
+    std::ofstream(dir / name) << name << "\n";
+}
+
+LRESULT meter_level(HWND meter) {
+    return ::SendMessageW(meter, win::METER_GET_LEVEL, 0, 0);
+}
+
+RECT rect_in_parent(HWND control) {
+    RECT r{};
+    ::GetWindowRect(control, &r);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void click(HWND control, POINT at, bool twice) {
+    const LPARAM where = MAKELPARAM(at.x, at.y);
+    ::SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    ::SendMessageW(control, WM_LBUTTONUP, 0, where);
+    if (twice) {
+        ::SendMessageW(control, WM_LBUTTONDBLCLK, MK_LBUTTON, where);
+        ::SendMessageW(control, WM_LBUTTONUP, 0, where);
+    }
+}
+
 TEST(MainWindow, ControlsScaleRecordingAndClose) {
-    const fs::path out = fs::temp_directory_path() / "kestrune_gui_test";
-    fs::remove_all(out);
+    // A long folder name: the status must still show the whole path.
+    const fs::path out = fs::temp_directory_path() / "kestrune_gui_test" /
+                         "a folder with a rather long name & an ampersand, for the status line";
+    fs::remove_all(out.parent_path());
 
     win::WindowSlot& slot = win::reset_window_slot();
     slot.state.initial.output_folder = path_display(out);
@@ -139,6 +218,7 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
 
     // Idle texts and initial states.
     EXPECT_EQ(text_of(control(Control::Status)), "Ready.");
+    expect_fits(control(Control::Status));
     EXPECT_EQ(text_of(control(Control::Duration)), "");
     EXPECT_EQ(text_of(control(Control::StartStop)), "&Start Recording");
     EXPECT_EQ(text_of(control(Control::Output)), path_display(out));
@@ -146,6 +226,67 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     EXPECT_EQ(::SendMessageW(control(Control::Single), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(::SendMessageW(control(Control::Quality), CB_GETCURSEL, 0, 0), 0);
     ASSERT_NE(control(Control::Mic), nullptr) << "the sound server's default input is missing";
+    for (HWND meter : window_slot().meters) {
+        ASSERT_NE(meter, nullptr);
+        EXPECT_FALSE(::IsWindowVisible(meter));
+    }
+
+    {
+        SCOPED_TRACE("access keys: one per labelled control, Alt+S for Start/Stop");
+        std::map<wchar_t, std::string> owners;
+        ::EnumChildWindows(
+            window,
+            [](HWND child, LPARAM p) -> BOOL {
+                auto& seen = *reinterpret_cast<std::map<wchar_t, std::string>*>(p);
+                wchar_t cls[32] = {};
+                ::GetClassNameW(child, cls, 32);
+                const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+                if (_wcsicmp(cls, L"Button") != 0 &&
+                    (_wcsicmp(cls, L"Static") != 0 || (style & SS_NOPREFIX) != 0)) {
+                    return TRUE;
+                }
+                const std::wstring text = win::to_wide(text_of(child));
+                for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+                    if (text[i] == L'&' && text[i + 1] != L'&') {
+                        const wchar_t key = static_cast<wchar_t>(std::towlower(text[i + 1]));
+                        EXPECT_FALSE(seen.contains(key))
+                            << win::to_utf8(text) << " and " << seen[key];
+                        seen[key] = win::to_utf8(text);
+                        break;
+                    }
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&owners));
+        EXPECT_EQ(owners[L's'], "&Start Recording");
+        EXPECT_GE(owners.size(), 12u);
+    }
+
+    {
+        SCOPED_TRACE("text colours follow the system colours");
+        const int indexes[] = {COLOR_BTNTEXT, COLOR_WINDOWTEXT};
+        const COLORREF saved[] = {::GetSysColor(COLOR_BTNTEXT), ::GetSysColor(COLOR_WINDOWTEXT)};
+        const COLORREF theme[] = {RGB(250, 240, 0), RGB(0, 250, 240)};  // a high-contrast look
+        ASSERT_TRUE(::SetSysColors(2, indexes, theme));
+        HDC dc = ::CreateCompatibleDC(nullptr);
+        struct Case {
+            UINT message;
+            HWND control;
+            COLORREF text;
+        };
+        const Case cases[] = {{WM_CTLCOLORSTATIC, control(Control::Status), theme[0]},
+                              {WM_CTLCOLORBTN, control(Control::StartStop), theme[0]},
+                              {WM_CTLCOLOREDIT, control(Control::Output), theme[1]},
+                              {WM_CTLCOLORLISTBOX, list, theme[1]}};
+        for (const Case& c : cases) {
+            ::SetTextColor(dc, RGB(0, 0, 0));
+            ::SendMessageW(window, c.message, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(c.control));
+            EXPECT_EQ(::GetTextColor(dc), c.text) << c.message;
+        }
+        ::DeleteDC(dc);
+        ::SetSysColors(2, indexes, saved);
+    }
 
     // Device list texts: loopback entries first, every item off.
     ASSERT_GE(items, 1u);
@@ -158,6 +299,7 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     EXPECT_TRUE(saw_loopback);
     const std::string first = list_item(list, 0);
     const std::string name = first.substr(std::string("off  \u2014  ").size());
+    const std::string first_on = "on   \u2014  " + name;
 
     // Space toggles the selected item; without a selection it does nothing.
     ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
@@ -165,15 +307,63 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     EXPECT_EQ(list_item(list, 0), first);
     ::SendMessageW(list, LB_SETCURSEL, 0, 0);
     ::SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
-    EXPECT_EQ(list_item(list, 0), "on   \u2014  " + name);
+    EXPECT_EQ(list_item(list, 0), first_on);
     EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
     ::SendMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
     EXPECT_EQ(list_item(list, 0), first);
 
-    // Start: controls locked, status and duration.
-    ::SendMessageW(control(Control::StartStop), BM_CLICK, 0, 0);
+    {
+        SCOPED_TRACE("mouse: a click on the box or a double-click on the row switches");
+        ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        RECT row{};
+        ASSERT_NE(::SendMessageW(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row)), LB_ERR);
+        const int middle = (row.top + row.bottom) / 2;
+        const POINT box{row.left + (row.bottom - row.top) / 2, middle};
+        const POINT text{row.right - 10, middle};
+        click(list, text, false);  // a single click on the text only selects
+        EXPECT_EQ(list_item(list, 0), first);
+        EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+        click(list, box, false);
+        EXPECT_EQ(list_item(list, 0), first_on);
+        EXPECT_TRUE(window_slot().state.device_on.at(0));
+        click(list, text, true);
+        EXPECT_EQ(list_item(list, 0), first);
+        EXPECT_FALSE(window_slot().state.device_on.at(0));
+    }
+
+    {
+        SCOPED_TRACE("focus comes back after the window was inactive");
+        HWND output = control(Control::Output);
+        ::SetFocus(output);
+        ASSERT_EQ(::GetFocus(), output);
+        HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                       0, 200, 100, nullptr, nullptr, instance, nullptr);
+        ::SetActiveWindow(other);
+        pump_for(std::chrono::milliseconds(200));
+        EXPECT_NE(::GetFocus(), output);
+        ::SetActiveWindow(window);
+        pump_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(::GetFocus(), output);
+        ::DestroyWindow(other);
+        pump_for(std::chrono::milliseconds(100));
+    }
+
+    // The microphone too (the sound server's default input is the monitor of
+    // the default output, so it hears the same tone).
+    ::SendMessageW(control(Control::Mic), BM_CLICK, 0, 0);
+    EXPECT_EQ(::SendMessageW(control(Control::Mic), BM_GETCHECK, 0, 0), BST_CHECKED);
+
+    // Enter in the folder field is the default button: Start.
+    EXPECT_EQ(::SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(win::IDC_START, DC_HASDEFID));
+    ::SetFocus(control(Control::Output));
+    MSG enter{control(Control::Output), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    EXPECT_TRUE(::IsDialogMessageW(window, &enter));
+    pump_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(window_slot().state.recording.has_value()) << describe(boxes.take());
-    EXPECT_TRUE(text_of(control(Control::Status)).starts_with("Recording"));
+    const std::string recording_status = text_of(control(Control::Status));
+    EXPECT_TRUE(recording_status.starts_with("Recording to " + path_display(out) + "\\"))
+        << recording_status;
+    expect_fits(control(Control::Status));
     EXPECT_EQ(text_of(control(Control::StartStop)), "&Stop Recording");
     for (Control c : {Control::Single, Control::StemsSilence, Control::StemsInstructed,
                       Control::Quality, Control::AskSave}) {
@@ -184,29 +374,126 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
         EXPECT_TRUE(::IsWindowEnabled(control(c))) << static_cast<int>(c);
     }
     EXPECT_EQ(text_of(control(Control::Duration)), "");
-    pump_for(std::chrono::milliseconds(2300));
-    EXPECT_EQ(text_of(control(Control::Duration)), "Duration: 0m");
+    ASSERT_TRUE(pump_until([&] { return !text_of(control(Control::Duration)).empty(); },
+                           std::chrono::seconds(5)));
+    EXPECT_EQ(text_of(control(Control::Duration)), "Duration: 0m 1s");
+    ASSERT_TRUE(pump_until([&] { return text_of(control(Control::Duration)) == "Duration: 0m 2s"; },
+                           std::chrono::seconds(5)));
 
-    if (const char* shots = std::getenv("KESTRUNE_SHOT_DIR")) {
-        const fs::path dir = shots;
-        std::ofstream(dir / "ready") << "ready\n";
-        for (int i = 0; i < 300 && !fs::exists(dir / "done"); ++i) {
-            pump_for(std::chrono::milliseconds(100));
+    // A meter per source, in the band.
+    const std::array<HWND, 2> meters{window_slot().meters[0], window_slot().meters[1]};
+    for (HWND meter : meters)
+        EXPECT_TRUE(::IsWindowVisible(meter));
+    EXPECT_FALSE(::IsWindowVisible(window_slot().meters[2]));
+    EXPECT_EQ(text_of(meters[0]), "System audio");
+    EXPECT_EQ(text_of(meters[1]), "Microphone");
+    const std::optional<fs::path> shots = shot_dir();
+    const char* tone = std::getenv("KESTRUNE_TONE_DBFS");
+    if (shots && tone != nullptr) {
+        SCOPED_TRACE("meters read the tone played, then fall back");
+        const LRESULT wanted = std::lround(std::strtod(tone, nullptr) * 100.0);
+        auto near_tone = [&] {
+            return std::all_of(meters.begin(), meters.end(), [&](HWND meter) {
+                return std::abs(meter_level(meter) - wanted) <= 100;
+            });
+        };
+        mark(*shots, "tone-on");
+        EXPECT_TRUE(pump_until(near_tone, std::chrono::seconds(20)));
+        pump_for(std::chrono::milliseconds(500));
+        for (HWND meter : meters) {
+            SCOPED_TRACE(text_of(meter));
+            EXPECT_NEAR(meter_level(meter), wanted, 100);
+            EXPECT_NEAR(::SendMessageW(meter, win::METER_GET_HOLD, 0, 0), wanted, 100);
+            EXPECT_EQ(::SendMessageW(meter, win::METER_GET_FLAGS, 0, 0), 0);
         }
+
+        std::ofstream(*shots / "ready") << "ready\n";
+        for (int i = 0; i < 300 && !fs::exists(*shots / "done"); ++i)
+            pump_for(std::chrono::milliseconds(100));
+
+        mark(*shots, "tone-off");
+        const LRESULT floor = std::lround(METER_FLOOR_DB * 100.0f);
+        auto fallen = [&] {
+            return std::all_of(meters.begin(), meters.end(),
+                               [&](HWND meter) { return meter_level(meter) == floor; });
+        };
+        EXPECT_TRUE(pump_until(fallen, std::chrono::seconds(20)))
+            << meter_level(meters[0]) << " " << meter_level(meters[1]);
     }
 
-    // Stop: the silent mix of one of two sources is offered normalisation
-    // (the watcher answers No), then the summary.
+    // Stop: the summary (a mix that used only some of its sources would be
+    // offered normalisation, which the watcher declines).
     ::SendMessageW(control(Control::StartStop), BM_CLICK, 0, 0);
     EXPECT_FALSE(window_slot().state.recording.has_value());
     EXPECT_EQ(text_of(control(Control::StartStop)), "&Start Recording");
     EXPECT_EQ(text_of(control(Control::Duration)), "");
     EXPECT_TRUE(::IsWindowEnabled(control(Control::Quality)));
+    for (HWND meter : meters)
+        EXPECT_FALSE(::IsWindowVisible(meter));
     const std::string status = text_of(control(Control::Status));
     EXPECT_TRUE(status.starts_with("Saved: ")) << status;
-    const auto seen = boxes.take();
-    for (const auto& box : seen) {
-        EXPECT_EQ(box.caption, "Normalize recording?") << describe(seen);
+    expect_fits(control(Control::Status));
+    for (const auto& box : boxes.take()) {
+        EXPECT_EQ(box.caption, "Normalize recording?") << box.text;
+    }
+
+    {
+        SCOPED_TRACE("a DPI change scales every control and keeps it inside");
+        const HWND start = control(Control::StartStop);
+        LOGFONTW stock{};
+        ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof stock, &stock);
+        RECT suggested{0, 0, 900, 900};
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&suggested));
+        const float wanted = layout_scale(::GetSystemMetrics(SM_CXSCREEN),
+                                          ::GetSystemMetrics(SM_CYSCREEN), 1.5f, laid_out);
+        const float now = window_slot().scale;
+        EXPECT_NEAR(now, wanted, 1e-4);
+        ::GetClientRect(window, &client);
+        EXPECT_EQ(client.right, scale_length(CLIENT_WIDTH, now));
+        EXPECT_EQ(client.bottom,
+                  scale_length(CLIENT_BASE_HEIGHT + device_list_room(laid_out), now));
+        const RECT s = rect_in_parent(start);
+        EXPECT_EQ(s.left, scale_length(10, now));
+        EXPECT_EQ(s.right - s.left, scale_length(160, now));
+        EXPECT_EQ(s.bottom - s.top, scale_length(26, now));
+        LOGFONTW after{};
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(start, WM_GETFONT, 0, 0)), sizeof after,
+                     &after);
+        EXPECT_EQ(after.lfHeight, scale_length(stock.lfHeight, now));
+        struct Check {
+            HWND window;
+            RECT client;
+            HFONT font;
+            int children = 0;
+        } check{window, client, reinterpret_cast<HFONT>(::SendMessageW(start, WM_GETFONT, 0, 0))};
+        ::EnumChildWindows(
+            window,
+            [](HWND child, LPARAM p) -> BOOL {
+                auto& c = *reinterpret_cast<Check*>(p);
+                if (!::IsWindowVisible(child) || ::GetAncestor(child, GA_PARENT) != c.window)
+                    return TRUE;
+                ++c.children;
+                const RECT r = rect_in_parent(child);
+                wchar_t cls[32] = {};
+                ::GetClassNameW(child, cls, 32);
+                const std::string what = win::to_utf8(cls) + " " + text_of(child);
+                EXPECT_GE(r.left, 0) << what;
+                EXPECT_GE(r.top, 0) << what;
+                EXPECT_LE(r.right, c.client.right) << what;
+                // A drop-down list's height includes its closed-up list.
+                if (_wcsicmp(cls, L"ComboBox") != 0) {
+                    EXPECT_LE(r.bottom, c.client.bottom) << what;
+                }
+                EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)), c.font)
+                    << what;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&check));
+        EXPECT_GE(check.children, 20);
+        // The rows grow with the font.
+        EXPECT_EQ(::SendMessageW(list, LB_GETITEMHEIGHT, 0, 0), scale_length(16, now));
+        expect_fits(control(Control::Status));
     }
 
     // Close ends the message loop.
@@ -224,7 +511,7 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     }
     EXPECT_TRUE(quit);
     EXPECT_FALSE(::IsWindow(window));
-    fs::remove_all(out);
+    fs::remove_all(out.parent_path());
 }
 
 TEST(MainWindow, StartUpFailureIsShownAndExitsWithOne) {
