@@ -12,6 +12,10 @@
 
 namespace kestrune {
 
+// Room for sources that join a recording after its start, whose slots come
+// after the first ones: the object is made once and never grows.
+inline constexpr std::size_t LEVEL_METER_ROOM = 64;
+
 class LevelMeters {
 public:
     explicit LevelMeters(std::size_t sources)

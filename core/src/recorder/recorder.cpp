@@ -257,7 +257,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.stop = st->stop;
     setup.captures = st->captures;
     setup.error_slot = st->error_slot;
-    st->levels = std::make_shared<LevelMeters>(st->slots.size());
+    st->levels = std::make_shared<LevelMeters>(std::max(st->slots.size(), LEVEL_METER_ROOM));
     setup.levels = st->levels;
     setup.mix_divisor = std::max<std::uint64_t>(st->slots.size(), 1);
     setup.late = st->late;

@@ -364,6 +364,20 @@ TEST(MainWindow, ControlsScaleRecordingAndClose) {
     EXPECT_TRUE(recording_status.starts_with("Recording to " + path_display(out) + "\\"))
         << recording_status;
     expect_fits(control(Control::Status));
+    {
+        SCOPED_TRACE("the status's tooltip gives its whole text");
+        HWND tip = window_slot().tooltip;
+        ASSERT_NE(tip, nullptr);
+        EXPECT_EQ(::SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
+        NMTTDISPINFOW asked{};
+        asked.hdr.hwndFrom = tip;
+        asked.hdr.idFrom = reinterpret_cast<UINT_PTR>(control(Control::Status));
+        asked.hdr.code = TTN_GETDISPINFOW;
+        asked.uFlags = TTF_IDISHWND;
+        ::SendMessageW(window, WM_NOTIFY, asked.hdr.idFrom, reinterpret_cast<LPARAM>(&asked));
+        ASSERT_NE(asked.lpszText, nullptr);
+        EXPECT_EQ(win::to_utf8(asked.lpszText), recording_status);
+    }
     EXPECT_EQ(text_of(control(Control::StartStop)), "&Stop Recording");
     for (Control c : {Control::Single, Control::StemsSilence, Control::StemsInstructed,
                       Control::Quality, Control::AskSave}) {
