@@ -75,7 +75,12 @@ kestrune_stop_services() {
         KESTRUNE_XVFB_PID=""
     fi
     if [ -n "$KESTRUNE_SERVICES_DIR" ]; then
-        rm -rf "$KESTRUNE_SERVICES_DIR"
+        # The sound server leaves its runtime folder a moment after it was told to.
+        local i
+        for i in $(seq 1 50); do
+            rm -rf "$KESTRUNE_SERVICES_DIR" 2>/dev/null && break
+            sleep 0.1
+        done
         KESTRUNE_SERVICES_DIR=""
     fi
 }
