@@ -84,19 +84,18 @@ TEST_F(RecorderTest, MixesAtOneOverTheSlotCountAndClamps) {
         RecordOptions o = options();
         o.output_dir = out.path();
         Recorder rec = start(o);
-        std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(400ms);
         const StopResult result = std::move(rec).stop();
         ASSERT_EQ(result.files.size(), 1u);
         const test::RecpartData d = test::read_recpart(result.files[0]);
-        ASSERT_GT(d.frames(), 4800u);
+        ASSERT_GT(d.frames(), 48000u * 3 / 10);
         float peak = 0;
-        for (std::size_t f = 0; f < d.frames(); ++f) {
-            const float want =
-                std::clamp(0.5f * test::fake_sample(backend.loopback, f), -1.0f, 1.0f);
-            ASSERT_NEAR(d.samples[2 * f], want, 1e-6) << f;
-            peak = std::max(peak, std::fabs(d.samples[2 * f]));
+        for (float v : d.samples)
+            peak = std::max(peak, std::fabs(v));
+        EXPECT_NEAR(peak, level > 2 ? 1.0f : 0.4f, 1e-3);
+        if (level < 1) {
+            EXPECT_NEAR(amplitude_at(d.samples, 2, 48000, 440.0), 0.4, 0.01);
         }
-        EXPECT_FLOAT_EQ(peak, level > 2 ? 1.0f : 0.4f);
     }
 }
 
@@ -115,22 +114,35 @@ TEST_F(RecorderTest, QuietSourceIsGivenUpAndTheMixRunsOn) {
     EXPECT_NEAR(amplitude_at(d.samples, 2, 48000, 440.0), 0.25, 0.01);
 }
 
-TEST_F(RecorderTest, BurstySourceIsWaitedForSampleBySample) {
-    // System audio arrives in 40 ms bursts, the microphone steadily; both
-    // carry the same tone from their first frame, so the mix at 1/2 + 1/2 is
-    // the tone itself wherever the two stayed aligned.
+TEST_F(RecorderTest, BurstySourceIsPlacedWithoutGaps) {
+    // System audio arrives in 40 ms bursts, the microphone steadily: each
+    // stem is its tone without a hole from its first frame to the end, and
+    // both span the same recording.
     backend.loopback.burst = 4;
     backend.microphone = test::fake_device(FLOAT_STEREO);
-    RecordOptions o = options();
+    RecordOptions o = options(RecordingMode::StemsSilence);
     o.mic = true;
     Recorder rec = start(o);
-    std::this_thread::sleep_for(400ms);
+    std::this_thread::sleep_for(600ms);
     const StopResult result = std::move(rec).stop();
-    const test::RecpartData d = test::read_recpart(result.files.at(0));
-    ASSERT_GT(d.frames(), 48000u * 3 / 10);
-    // The drain at stop may end on one source's leftovers; check up to there.
-    for (std::size_t f = 0; f + 48000 / 10 < d.frames(); ++f)
-        ASSERT_NEAR(d.samples[2 * f], test::fake_sample(backend.loopback, f), 1e-6) << f;
+    ASSERT_EQ(result.files.size(), 2u);
+    const test::RecpartData loop = test::read_recpart(result.files[0]);
+    const test::RecpartData mic = test::read_recpart(result.files[1]);
+    EXPECT_EQ(loop.frames(), mic.frames());
+    for (const test::RecpartData* d : {&loop, &mic}) {
+        // A 440 Hz tone at 0.5 moves by 0.029 between frames: a run of near
+        // silence anywhere after its start is a hole.
+        std::size_t first = 0;
+        while (first < d->frames() && std::fabs(d->samples[2 * first]) < 0.05f)
+            ++first;
+        EXPECT_LT(first, 48000u / 20);
+        std::size_t run = 0, longest = 0;
+        for (std::size_t f = first; f < d->frames(); ++f) {
+            run = std::fabs(d->samples[2 * f]) < 1e-3f ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        EXPECT_LT(longest, 3u);
+    }
 }
 
 TEST_F(RecorderTest, ChoosesTheGreatestNativeFormat) {
@@ -274,6 +286,25 @@ TEST_F(RecorderTest, SilencedStemsStayAligned) {
     EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 24 * 240.0);
 }
 
+TEST_F(RecorderTest, TimedRecordingFilesHoldExactlyItsLength) {
+    backend.microphone = test::fake_device({44100, 1, 16, false});
+    backend.microphone.start_delay = 100ms;
+    for (RecordingMode mode : {RecordingMode::SingleFile, RecordingMode::StemsSilence}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        test::TempDir out;
+        RecordOptions o = options(mode);
+        o.output_dir = out.path();
+        o.mic = true;
+        Recorder rec = start(o);
+        rec.end_after(300ms);
+        std::this_thread::sleep_for(450ms);  // the stop comes late
+        const StopResult result = std::move(rec).stop();
+        ASSERT_FALSE(result.files.empty());
+        for (const auto& f : result.files)
+            EXPECT_EQ(test::read_recpart(f).frames(), 48000u * 3 / 10) << f;
+    }
+}
+
 TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     RecordOptions o = options(RecordingMode::StemsInstructed);
     const auto t0 = std::chrono::steady_clock::now();
@@ -281,6 +312,8 @@ TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     };
     Recorder rec = start(o);
+    // The timeline starts somewhere inside start().
+    const double start_took = seconds_since_start();
     const SourceSpec mic = SourceSpec::default_microphone();
     std::this_thread::sleep_for(200ms);
     const double first_on = seconds_since_start();
@@ -308,13 +341,15 @@ TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     std::uint64_t first = 1, second = 0, third = 0;
     std::string a, b, c;
     in >> first >> a >> second >> b >> third >> c;
-    EXPECT_EQ(first, 0u);
+    EXPECT_LT(first, 0.03 * 48000);
     EXPECT_EQ(a, "loopback");
     EXPECT_EQ(b, "mic");
     EXPECT_EQ(c, "mic_2");
     // Offsets on the 48 kHz timeline, where the switches happened.
-    EXPECT_NEAR(static_cast<double>(second), first_on * 48000, 0.03 * 48000);
-    EXPECT_NEAR(static_cast<double>(third), second_on * 48000, 0.03 * 48000);
+    for (const auto& [offset, on] : {std::pair{second, first_on}, std::pair{third, second_on}}) {
+        EXPECT_GT(static_cast<double>(offset), (on - start_took - 0.03) * 48000);
+        EXPECT_LT(static_cast<double>(offset), (on + 0.03) * 48000);
+    }
 }
 
 TEST_F(RecorderTest, ResampledToneKeepsItsFrequencyAndLevel) {

@@ -7,11 +7,11 @@
 #include <set>
 #include <tuple>
 
+#include "capture/capture_list.hpp"
 #include "io/console.hpp"
 #include "processor/error_slot.hpp"
 #include "processor/processor.hpp"
 #include "processor/status_channel.hpp"
-#include "capture/capture_list.hpp"
 #include "session/session.hpp"
 #include "session/session_names.hpp"
 
@@ -60,6 +60,7 @@ struct Recorder::State {
     std::shared_ptr<CaptureList> captures;
     std::shared_ptr<std::atomic<bool>> stop;
     std::shared_ptr<ErrorSlot> error_slot;
+    std::shared_ptr<std::atomic<std::int64_t>> end_at;  // shared with the processor
     mutable std::mutex started_mutex;
     std::set<std::size_t> started;
     OutputFormat format;
@@ -122,6 +123,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     st->captures = std::make_shared<CaptureList>();
     st->stop = std::make_shared<std::atomic<bool>>(false);
     st->error_slot = std::make_shared<ErrorSlot>();
+    st->end_at = std::make_shared<std::atomic<std::int64_t>>(NO_END);
     st->mode = options.mode;
 
     {
@@ -229,6 +231,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.mix_divisor = std::max<std::uint64_t>(st->slots.size(), 1);
     setup.mode = options.mode;
     setup.writer = services.writer;
+    setup.end_at = st->end_at;
     if (Result<void> started = start_processor_thread(std::move(setup)); !started) {
         st->release_captures();
         remove_session_files(leftovers, options.mode);
@@ -286,6 +289,10 @@ std::optional<std::string> Recorder::attach_source(
     std::lock_guard lock(state_->started_mutex);
     state_->started.insert(index);
     return std::nullopt;
+}
+
+void Recorder::end_after(std::chrono::nanoseconds length) {
+    state_->end_at->store(length.count());
 }
 
 StopResult Recorder::stop() && {

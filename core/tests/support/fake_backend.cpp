@@ -38,6 +38,15 @@ private:
             d.chunk_frames ? d.chunk_frames : std::max<std::uint32_t>(rate / 100, 1);
         const std::size_t burst = std::max<std::size_t>(d.burst, 1);
         const auto begin = std::chrono::steady_clock::now();
+        const double true_rate = rate * (1 + d.clock_ppm * 1e-6);
+        // When frame n was captured, from begin (real-time speed).
+        const auto captured = [&](std::uint64_t n) {
+            double seconds = static_cast<double>(n) / true_rate;
+            if (d.gap_after_frames && n >= d.gap_after_frames)
+                seconds += std::chrono::duration<double>(d.gap).count();
+            return std::chrono::duration<double>(seconds) + d.start_delay;
+        };
+        std::uint32_t seed = 12345;
         std::uint64_t frame = 0;
         while (!stop.stop_requested()) {
             if (d.quiet || (d.max_frames && frame >= d.max_frames)) {
@@ -45,11 +54,13 @@ private:
                 continue;
             }
             if (d.speed > 0) {
-                // Push a burst once the clock has reached its last frame.
-                const double elapsed =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-                const double due = elapsed * d.speed * rate;
-                if (static_cast<double>(frame + chunk * burst) > due) {
+                // Push a burst once the clock has passed its last frame.
+                const auto elapsed = std::chrono::steady_clock::now() - begin;
+                const bool due = d.speed == 1.0 ? elapsed >= captured(frame + chunk * burst)
+                                                : std::chrono::duration<double>(elapsed).count() *
+                                                          d.speed * rate >=
+                                                      static_cast<double>(frame + chunk * burst);
+                if (!due) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                     continue;
                 }
@@ -58,16 +69,35 @@ private:
                 std::size_t n = chunk;
                 if (d.max_frames)
                     n = static_cast<std::size_t>(std::min<std::uint64_t>(n, d.max_frames - frame));
+                if (d.gap_after_frames && frame < d.gap_after_frames)
+                    n = static_cast<std::size_t>(
+                        std::min<std::uint64_t>(n, d.gap_after_frames - frame));
                 if (n == 0)
                     break;
-                SampleChunk samples(n * channels);
+                SampleChunk out;
+                out.samples.resize(n * channels);
+                out.rate = rate;
+                out.channels = channels;
                 for (std::size_t f = 0; f < n; ++f) {
                     const float v = fake_sample(d, frame + f);
                     for (std::uint16_t c = 0; c < channels; ++c)
-                        samples[f * channels + c] = v;
+                        out.samples[f * channels + c] = v;
                 }
+                if (d.stamped && d.speed == 1.0) {
+                    seed = seed * 1664525u + 1013904223u;
+                    const double spread = (static_cast<double>(seed >> 8) / (1 << 24)) * 2 - 1;
+                    const auto jitter =
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(d.jitter * spread);
+                    out.time = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   (begin + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                captured(frame)))
+                                       .time_since_epoch()) +
+                               jitter;
+                }
+                out.discontinuity = d.gap_marked && d.gap_after_frames != 0 &&
+                                    frame == d.gap_after_frames && d.gap.count() > 0;
                 frame += n;
-                buffer.push(std::move(samples));
+                buffer.push(std::move(out));
             }
             if (d.speed <= 0)
                 std::this_thread::yield();
