@@ -243,6 +243,8 @@ TEST(PacketChunker, ChunksCarryTheirFirstPacketsTimeAndBreakAtADiscontinuity) {
 TEST(PacketChunker, LoopbackPushesEveryPacketConverted) {
     auto buffer = std::make_shared<SampleBuffer>();
     PacketChunker chunker(ChunkRule::PerPacket, SampleEncoding::F32, 2, 48000, buffer);
+    chunker.set_channel_mask(0x3);
+    chunker.follow_gap();  // a stream reopened after its device was away
     const std::vector<float> noise(960, 0.75f);
     const auto data = bytes_of(noise);
     chunker.on_packet(data.data(), 480, true);
@@ -258,7 +260,11 @@ TEST(PacketChunker, LoopbackPushesEveryPacketConverted) {
     for (const SampleChunk& c : chunks) {
         EXPECT_EQ(c.rate, 48000u);
         EXPECT_EQ(c.channels, 2u);
+        EXPECT_EQ(c.channel_mask, 0x3u);
     }
+    // Only its first chunk marks the gap.
+    EXPECT_TRUE(chunks[0].discontinuity);
+    EXPECT_FALSE(chunks[1].discontinuity);
 }
 
 }  // namespace

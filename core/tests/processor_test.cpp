@@ -104,13 +104,14 @@ struct Rig {
     // from the source's last.
     void push(std::size_t source, std::vector<float> samples,
               std::optional<std::chrono::nanoseconds> at = std::nullopt, bool discontinuity = false,
-              std::uint32_t rate = 0, std::uint16_t channels = 0) {
+              std::uint32_t rate = 0, std::uint16_t channels = 0, std::uint32_t mask = 0) {
         SampleChunk chunk;
         chunk.samples = std::move(samples);
         if (at)
             chunk.time = start + *at;
         chunk.rate = rate;
         chunk.channels = channels;
+        chunk.channel_mask = mask;
         chunk.discontinuity = discontinuity;
         buffers[source]->push(std::move(chunk));
     }
@@ -346,6 +347,25 @@ TEST(Processor, ASourceReopenedInAnotherFormatIsConvertedFromIt) {
         loud_after += std::fabs(d.samples[2 * f]) > 0.25f;
     EXPECT_NEAR(static_cast<double>(loud_after), frames_of(100ms), 48.0);
     EXPECT_GT(std::fabs(d.samples[2 * frames_of(250ms) + 1]), 0.25f) << "mono on both channels";
+}
+
+TEST(Processor, ASourceDownmixesByTheChannelMaskItsStreamNames) {
+    // Four channels with only the third one sounding: a back-left in the
+    // usual quad layout, until the device returns naming it the centre.
+    Rig rig(RecordingMode::StemsSilence, {{"dev", 48000, 4, true}});
+    std::vector<float> third(frames_of(100ms) * 4, 0.0f);
+    for (std::size_t f = 0; f < frames_of(100ms); ++f)
+        third[4 * f + 2] = 0.5f;
+    rig.push(0, third, 0ms, false, 48000, 4);
+    rig.push(0, third, 200ms, true, 48000, 4, 0x107);  // front L, R, centre, back centre
+    rig.cycle_until(400ms);
+    const test::RecpartData d = test::read_recpart(rig.stop_and_receive().at(0));
+    ASSERT_GT(d.frames(), frames_of(300ms));
+    const std::size_t before = frames_of(50ms), after = frames_of(250ms);
+    EXPECT_NEAR(d.samples[2 * before], 0.5f * 0.7071f, 0.01f);
+    EXPECT_NEAR(d.samples[2 * before + 1], 0.0f, 0.01f);
+    EXPECT_NEAR(d.samples[2 * after], 0.5f * 0.7071f, 0.01f);
+    EXPECT_NEAR(d.samples[2 * after + 1], 0.5f * 0.7071f, 0.01f);
 }
 
 TEST(Processor, TimedRecordingEndsExactlyAtItsLength) {
