@@ -77,7 +77,7 @@ std::vector<SampleChunk> one_second(const Source& s) {
                 0.5f * static_cast<float>(std::sin(2.0 * std::numbers::pi * 440.0 *
                                                    static_cast<double>(frame) / s.rate));
             for (std::uint16_t ch = 0; ch < s.channels; ++ch)
-                chunk.push_back(v);
+                chunk.samples.push_back(v);
         }
         chunks.push_back(std::move(chunk));
     }
@@ -164,10 +164,13 @@ void run_scenario(const Scenario& sc, int minutes, const std::filesystem::path& 
         }
     }
     rig.stop->store(true);
-    clock.sleep_for(CYCLE_INTERVAL);
-    const double t0 = thread_cpu_seconds();
-    (void)processor.cycle();
-    cpu += thread_cpu_seconds() - t0;
+    // The files end at the stop once the write delay has passed.
+    for (bool more = true; more;) {
+        clock.sleep_for(CYCLE_INTERVAL);
+        const double t0 = thread_cpu_seconds();
+        more = processor.cycle();
+        cpu += thread_cpu_seconds() - t0;
+    }
     (void)rig.receiver->receive();
 
     const double audio_seconds = minutes * 60.0;

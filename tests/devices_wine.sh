@@ -93,7 +93,16 @@ record() {
     for stem in loopback.wav mic.wav; do
         [ -f "$SESSION/$stem" ] || fail "$name: $stem missing: $(ls -R "$WORK/$name")"
     done
-    echo "$name: loopback $(seconds "$SESSION/loopback.wav") s, mic $(seconds "$SESSION/mic.wav") s"
+    local loop mic
+    loop="$(seconds "$SESSION/loopback.wav")"
+    mic="$(seconds "$SESSION/mic.wav")"
+    echo "$name: loopback $loop s, mic $mic s"
+    # Whatever the devices did, both stems span the six seconds: silence
+    # stands where a device delivered nothing.
+    for s in "$loop" "$mic"; do
+        python3 -c "import sys; sys.exit(0 if abs($s - 6.0) <= 0.05 else 1)" ||
+            fail "$name: a stem of $s s, wanted 6"
+    done
     sed "s/^/$name stderr: /" "$WORK/$name.err"
 }
 

@@ -218,9 +218,33 @@ TEST(PacketChunker, InputDevicesGatherAboutFiveMilliseconds) {
     }
 }
 
+TEST(PacketChunker, ChunksCarryTheirFirstPacketsTimeAndBreakAtADiscontinuity) {
+    using std::chrono::milliseconds;
+    const std::vector<std::uint8_t> silence(4000, 0);
+    auto buffer = std::make_shared<SampleBuffer>();
+    PacketChunker chunker(ChunkRule::Gather, SampleEncoding::I16, 2, 44100, buffer);
+    chunker.on_packet(silence.data(), 100, false, {milliseconds(10), false});
+    chunker.on_packet(silence.data(), 100, false, {milliseconds(12), false});
+    // Lost audio before this one: the 200 frames so far go out on their own.
+    chunker.on_packet(silence.data(), 100, false, {milliseconds(40), true});
+    chunker.on_packet(nullptr, 150, true, {milliseconds(42), false});
+    const auto chunks = buffer->take_all();
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].size(), 400u);
+    EXPECT_EQ(chunks[0].time, milliseconds(10));
+    EXPECT_FALSE(chunks[0].discontinuity);
+    EXPECT_EQ(chunks[1].size(), 500u);
+    EXPECT_EQ(chunks[1].time, milliseconds(40));
+    EXPECT_TRUE(chunks[1].discontinuity);
+    EXPECT_EQ(chunks[1].rate, 44100u);
+    EXPECT_EQ(chunks[1].channels, 2u);
+}
+
 TEST(PacketChunker, LoopbackPushesEveryPacketConverted) {
     auto buffer = std::make_shared<SampleBuffer>();
     PacketChunker chunker(ChunkRule::PerPacket, SampleEncoding::F32, 2, 48000, buffer);
+    chunker.set_channel_mask(0x3);
+    chunker.follow_gap();  // a stream reopened after its device was away
     const std::vector<float> noise(960, 0.75f);
     const auto data = bytes_of(noise);
     chunker.on_packet(data.data(), 480, true);
@@ -230,9 +254,17 @@ TEST(PacketChunker, LoopbackPushesEveryPacketConverted) {
     chunker.finish();
     const auto chunks = buffer->take_all();
     ASSERT_EQ(chunks.size(), 3u);
-    EXPECT_EQ(chunks[0], std::vector<float>(960, 0.0f));
-    EXPECT_EQ(chunks[1], (std::vector<float>{1.0f, -1.0f, 0.5f, -0.5f}));
+    EXPECT_EQ(chunks[0].samples, std::vector<float>(960, 0.0f));
+    EXPECT_EQ(chunks[1].samples, (std::vector<float>{1.0f, -1.0f, 0.5f, -0.5f}));
     EXPECT_TRUE(chunks[2].empty());
+    for (const SampleChunk& c : chunks) {
+        EXPECT_EQ(c.rate, 48000u);
+        EXPECT_EQ(c.channels, 2u);
+        EXPECT_EQ(c.channel_mask, 0x3u);
+    }
+    // Only its first chunk marks the gap.
+    EXPECT_TRUE(chunks[0].discontinuity);
+    EXPECT_FALSE(chunks[1].discontinuity);
 }
 
 }  // namespace

@@ -86,19 +86,18 @@ TEST_F(RecorderTest, MixesAtOneOverTheSlotCountAndClamps) {
         RecordOptions o = options();
         o.output_dir = out.path();
         Recorder rec = start(o);
-        std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(400ms);
         const StopResult result = std::move(rec).stop();
         ASSERT_EQ(result.files.size(), 1u);
         const test::RecpartData d = test::read_recpart(result.files[0]);
-        ASSERT_GT(d.frames(), 4800u);
+        ASSERT_GT(d.frames(), 48000u * 3 / 10);
         float peak = 0;
-        for (std::size_t f = 0; f < d.frames(); ++f) {
-            const float want =
-                std::clamp(0.5f * test::fake_sample(backend.loopback, f), -1.0f, 1.0f);
-            ASSERT_NEAR(d.samples[2 * f], want, 1e-6) << f;
-            peak = std::max(peak, std::fabs(d.samples[2 * f]));
+        for (float v : d.samples)
+            peak = std::max(peak, std::fabs(v));
+        EXPECT_NEAR(peak, level > 2 ? 1.0f : 0.4f, 1e-3);
+        if (level < 1) {
+            EXPECT_NEAR(amplitude_at(d.samples, 2, 48000, 440.0), 0.4, 0.01);
         }
-        EXPECT_FLOAT_EQ(peak, level > 2 ? 1.0f : 0.4f);
     }
 }
 
@@ -117,22 +116,35 @@ TEST_F(RecorderTest, QuietSourceIsGivenUpAndTheMixRunsOn) {
     EXPECT_NEAR(amplitude_at(d.samples, 2, 48000, 440.0), 0.25, 0.01);
 }
 
-TEST_F(RecorderTest, BurstySourceIsWaitedForSampleBySample) {
-    // System audio arrives in 40 ms bursts, the microphone steadily; both
-    // carry the same tone from their first frame, so the mix at 1/2 + 1/2 is
-    // the tone itself wherever the two stayed aligned.
+TEST_F(RecorderTest, BurstySourceIsPlacedWithoutGaps) {
+    // System audio arrives in 40 ms bursts, the microphone steadily: each
+    // stem is its tone without a hole from its first frame to the end, and
+    // both span the same recording.
     backend.loopback.burst = 4;
     backend.microphone = test::fake_device(FLOAT_STEREO);
-    RecordOptions o = options();
+    RecordOptions o = options(RecordingMode::StemsSilence);
     o.mic = true;
     Recorder rec = start(o);
-    std::this_thread::sleep_for(400ms);
+    std::this_thread::sleep_for(600ms);
     const StopResult result = std::move(rec).stop();
-    const test::RecpartData d = test::read_recpart(result.files.at(0));
-    ASSERT_GT(d.frames(), 48000u * 3 / 10);
-    // The drain at stop may end on one source's leftovers; check up to there.
-    for (std::size_t f = 0; f + 48000 / 10 < d.frames(); ++f)
-        ASSERT_NEAR(d.samples[2 * f], test::fake_sample(backend.loopback, f), 1e-6) << f;
+    ASSERT_EQ(result.files.size(), 2u);
+    const test::RecpartData loop = test::read_recpart(result.files[0]);
+    const test::RecpartData mic = test::read_recpart(result.files[1]);
+    EXPECT_EQ(loop.frames(), mic.frames());
+    for (const test::RecpartData* d : {&loop, &mic}) {
+        // A 440 Hz tone at 0.5 moves by 0.029 between frames: a run of near
+        // silence anywhere after its start is a hole.
+        std::size_t first = 0;
+        while (first < d->frames() && std::fabs(d->samples[2 * first]) < 0.05f)
+            ++first;
+        EXPECT_LT(first, 48000u / 20);
+        std::size_t run = 0, longest = 0;
+        for (std::size_t f = first; f < d->frames(); ++f) {
+            run = std::fabs(d->samples[2 * f]) < 1e-3f ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        EXPECT_LT(longest, 3u);
+    }
 }
 
 TEST_F(RecorderTest, ChoosesTheGreatestNativeFormat) {
@@ -285,7 +297,8 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
     using Change = std::function<void(test::FakeBackend&)>;
     test::FakeDevice headphones = test::fake_device(FLOAT_STEREO);
     headphones.frequency = 2000;
-    test::FakeDevice headset = test::fake_device(FLOAT_STEREO);
+    // Returns in another format: a 44.1 kHz mono headset.
+    test::FakeDevice headset = test::fake_device({44100, 1, 16, false});
     headset.frequency = 1500;
     struct Case {
         const char* what;
@@ -352,9 +365,33 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
         ASSERT_NE(stem, result.files.end());
         const test::RecpartData d = test::read_recpart(*stem);
         ASSERT_GT(d.frames(), 48000u * 3 / 10);
-        // The last 200 ms come from the device recorded after the change.
+        // Every stem spans the whole recording, gap or no gap.
+        for (const auto& f : result.files)
+            EXPECT_EQ(test::read_recpart(f).frames(), d.frames()) << f;
+        // The last 200 ms come from the device recorded after the change, in
+        // the format it came back with.
         const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
         EXPECT_NEAR(amplitude_at(last, 2, 48000, c.tone_after), 0.5, 0.05);
+        if (!c.lost_meanwhile)
+            continue;
+        // While the device was away the stem holds silence, at least the
+        // 200 ms it was gone for, after the audio from before.
+        std::size_t longest = 0, run = 0, run_start = 0, longest_start = 0;
+        for (std::size_t f = 0; f < d.frames(); ++f) {
+            if (d.samples[2 * f] != 0.0f) {
+                run = 0;
+                continue;
+            }
+            if (run++ == 0)
+                run_start = f;
+            if (run > longest) {
+                longest = run;
+                longest_start = run_start;
+            }
+        }
+        EXPECT_GE(longest, 48000u / 5);
+        EXPECT_GE(longest_start, 48000u / 10);
+        EXPECT_LT(longest_start + longest, d.frames() - 48000u / 5);
     }
 }
 
@@ -398,9 +435,32 @@ TEST_F(RecorderTest, DeviceSwitchedOnWithoutASlotGetsOne) {
         ASSERT_EQ(result.files.size(), mode == RecordingMode::StemsSilence ? 3u : 2u);
         EXPECT_EQ(result.files.back().filename(), "USB Mic.recpart");
         const test::RecpartData d = test::read_recpart(result.files.back());
+        // A padded stem starts at the recording's start like the others.
+        if (mode == RecordingMode::StemsSilence) {
+            EXPECT_EQ(d.frames(), test::read_recpart(result.files[0]).frames());
+        }
         ASSERT_GT(d.frames(), 48000u / 4);
         const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
         EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5, 0.02);
+    }
+}
+
+TEST_F(RecorderTest, TimedRecordingFilesHoldExactlyItsLength) {
+    backend.microphone = test::fake_device({44100, 1, 16, false});
+    backend.microphone.start_delay = 100ms;
+    for (RecordingMode mode : {RecordingMode::SingleFile, RecordingMode::StemsSilence}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        test::TempDir out;
+        RecordOptions o = options(mode);
+        o.output_dir = out.path();
+        o.mic = true;
+        Recorder rec = start(o);
+        rec.end_after(300ms);
+        std::this_thread::sleep_for(450ms);  // the stop comes late
+        const StopResult result = std::move(rec).stop();
+        ASSERT_FALSE(result.files.empty());
+        for (const auto& f : result.files)
+            EXPECT_EQ(test::read_recpart(f).frames(), 48000u * 3 / 10) << f;
     }
 }
 
@@ -411,6 +471,8 @@ TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     };
     Recorder rec = start(o);
+    // The timeline starts somewhere inside start().
+    const double start_took = seconds_since_start();
     const SourceSpec mic = SourceSpec::default_microphone();
     std::this_thread::sleep_for(200ms);
     const double first_on = seconds_since_start();
@@ -438,13 +500,15 @@ TEST_F(RecorderTest, InstructedSegmentsAreNamedAndPlaced) {
     std::uint64_t first = 1, second = 0, third = 0;
     std::string a, b, c;
     in >> first >> a >> second >> b >> third >> c;
-    EXPECT_EQ(first, 0u);
+    EXPECT_LT(first, 0.03 * 48000);
     EXPECT_EQ(a, "loopback");
     EXPECT_EQ(b, "mic");
     EXPECT_EQ(c, "mic_2");
     // Offsets on the 48 kHz timeline, where the switches happened.
-    EXPECT_NEAR(static_cast<double>(second), first_on * 48000, 0.03 * 48000);
-    EXPECT_NEAR(static_cast<double>(third), second_on * 48000, 0.03 * 48000);
+    for (const auto& [offset, on] : {std::pair{second, first_on}, std::pair{third, second_on}}) {
+        EXPECT_GT(static_cast<double>(offset), (on - start_took - 0.03) * 48000);
+        EXPECT_LT(static_cast<double>(offset), (on + 0.03) * 48000);
+    }
 }
 
 TEST_F(RecorderTest, ResampledToneKeepsItsFrequencyAndLevel) {

@@ -16,6 +16,7 @@ struct Step {
     UINT32 frames = 0;
     DWORD flags = 0;
     std::vector<float> data;
+    UINT64 qpc = 0;  // 100-ns units
 };
 
 Step size_fails(HRESULT hr) {
@@ -52,12 +53,14 @@ public:
         return hr;
     }
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64*,
-                                        UINT64*) override {
+                                        UINT64* qpc) override {
         current_ = steps_.front();
         steps_.pop_front();
         *data = reinterpret_cast<BYTE*>(current_.data.data());
         *frames = current_.frames;
         *flags = current_.flags;
+        if (qpc != nullptr)
+            *qpc = current_.qpc;
         return current_.get_hr;
     }
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
@@ -72,9 +75,11 @@ private:
 
 TEST(CaptureDrain, PacketsFailuresAndLostDevices) {
     const Step silent{
-        S_OK, 480, S_OK, 480, AUDCLNT_BUFFERFLAGS_SILENT, std::vector<float>(960, 0.7f)};
+        S_OK,       480, S_OK, 480, AUDCLNT_BUFFERFLAGS_SILENT, std::vector<float>(960, 0.7f),
+        123'456'789};
     const Step loud{
-        S_OK, 2, S_OK, 2, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, {1.25f, -3.0f, 0.5f, -0.5f}};
+        S_OK,       2, S_OK, 2, AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY, {1.25f, -3.0f, 0.5f, -0.5f},
+        123'556'789};
     struct Case {
         const char* what;
         std::vector<Step> steps;
@@ -119,10 +124,20 @@ TEST(CaptureDrain, PacketsFailuresAndLostDevices) {
         EXPECT_EQ(sizes, c.chunk_sizes);
         EXPECT_EQ(capture.released, c.released);
         if (sizes == std::vector<std::size_t>{960, 4}) {
-            EXPECT_EQ(chunks[0], std::vector<float>(960, 0.0f));
-            EXPECT_EQ(chunks[1], (std::vector<float>{1.0f, -1.0f, 0.5f, -0.5f}));
+            EXPECT_EQ(chunks[0].samples, std::vector<float>(960, 0.0f));
+            EXPECT_EQ(chunks[1].samples, (std::vector<float>{1.0f, -1.0f, 0.5f, -0.5f}));
+            EXPECT_EQ(chunks[0].time, std::chrono::nanoseconds(12'345'678'900));
+            EXPECT_FALSE(chunks[0].discontinuity);
+            EXPECT_EQ(chunks[1].time, std::chrono::nanoseconds(12'355'678'900));
+            EXPECT_TRUE(chunks[1].discontinuity);
         }
     }
+}
+
+TEST(CaptureDrain, StampsWithoutAUsableTimeFollowOn) {
+    EXPECT_EQ(packet_stamp(AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR, 5000).time, std::nullopt);
+    EXPECT_EQ(packet_stamp(0, 0).time, std::nullopt);
+    EXPECT_EQ(packet_stamp(0, 7).time, std::chrono::nanoseconds(700));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "controller/controller.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "cli/gui_startup.hpp"
@@ -132,8 +133,11 @@ void Controller::start_recording(const RecordOptions& options,
     state_.recording.emplace(std::move(*started));
     state_.started_at = now;
     state_.deadline.reset();
-    if (duration_secs)
+    if (duration_secs) {
         state_.deadline = saturating_deadline(now, *duration_secs);
+        state_.recording->end_after(std::chrono::seconds(
+            std::min<std::uint64_t>(*duration_secs, std::numeric_limits<std::int32_t>::max())));
+    }
     view_.show_recording_on_taskbar(true,
                                     state_.deadline ? std::optional<double>(0.0) : std::nullopt);
     update_duration_label();

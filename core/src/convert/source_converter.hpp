@@ -1,7 +1,7 @@
 #pragma once
-// Brings one source's chunks from its native rate and channel count to its
-// target format: resampling first (only when the rates differ), then channel
-// mapping.
+// Brings one source's chunks from the format its stream delivers to its target
+// format: resampling to the target rate (only when the rates differ), a fine
+// stretch that follows the device's clock, and channel mapping.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "convert/channel_map.hpp"
+#include "convert/drift_resampler.hpp"
 #include "convert/resampler.hpp"
 
 namespace kestrune {
@@ -24,29 +25,43 @@ public:
                     std::uint32_t target_rate, std::uint16_t target_channels,
                     std::uint32_t channel_mask = 0);
 
-    // Appends the converted samples to out. The resampler is created with the
-    // first chunk; its failure text is what ends the recording.
+    // Appends the converted samples to out; `drift` is the stretch (output
+    // frames per input frame, near 1) that keeps the device's clock on the
+    // recording's. The resampler is created with the first chunk; its failure
+    // text is what ends the recording.
     [[nodiscard]] std::expected<void, std::string> convert(std::span<const float> chunk,
-                                                           std::vector<float>& out);
-    // End of input: whatever the resampler still holds, converted.
+                                                           double drift, std::vector<float>& out);
+    // End of input: whatever the filters still hold, converted.
     [[nodiscard]] std::expected<void, std::string> flush(std::vector<float>& out);
-    // Forgets input that has not come out of the resampler yet. A source
-    // switched off calls this, so that what the filter held at the switch
-    // does not open its next stretch of audio late by the filter's delay.
+    // Forgets what has not come out yet and starts counting afresh: the next
+    // input is output frame 0 of a new stretch.
     void drop_pending();
 
+    // Where the next input frame will land, in output frames since the start
+    // of the stretch.
+    [[nodiscard]] double next_output_position() const;
+
     [[nodiscard]] bool resamples() const { return native_rate_ != target_rate_; }
+    [[nodiscard]] std::uint32_t native_rate() const { return native_rate_; }
+    [[nodiscard]] std::uint16_t native_channels() const { return native_channels_; }
+    [[nodiscard]] std::uint32_t channel_mask() const { return channel_mask_; }
 
 private:
     [[nodiscard]] std::expected<void, std::string> ensure_resampler();
+    // The stretch runs on whichever side of the channel mapping has fewer channels.
+    [[nodiscard]] std::uint16_t drift_channels() const;
 
     std::uint32_t native_rate_;
     std::uint16_t native_channels_;
     std::uint32_t target_rate_;
     std::uint16_t target_channels_;
+    std::uint32_t channel_mask_;
     ChannelMap channel_map_;
     std::optional<Resampler> resampler_;
+    DriftResampler drift_;
     std::vector<float> scratch_;
+    std::vector<float> stretched_;
+    std::uint64_t fed_frames_ = 0;  // native frames since the stretch began
     bool fed_since_restart_ = false;
 };
 

@@ -1,7 +1,9 @@
 #include "processor.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -11,50 +13,66 @@
 namespace kestrune {
 namespace {
 
-constexpr std::uint64_t NS_PER_SECOND = 1'000'000'000;
-// One cycle never owes more silence than this, so a machine that slept for
-// hours does not write hours of zeros in one go.
-constexpr std::chrono::nanoseconds MAX_SILENCE_STEP = std::chrono::seconds(60);
+constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
+
+// The clock-following loop: a second-order loop on the position error (as
+// the delay-locked loops of audio bridges), wide while it learns a device's
+// rate and narrowing to LOOP_HZ_SETTLED, which averages several milliseconds
+// of timestamp jitter down to a small fraction of one.
+constexpr double LOOP_HZ_START = 1.0;
+constexpr double LOOP_HZ_SETTLED = 0.1;
+constexpr double LOOP_NARROWING_SECONDS = 3.0;
+constexpr double LOOP_DAMPING = 0.707;
+// Errors beyond this (seconds) are caught up at a bounded pace instead of in
+// proportion, and are not learnt as rate: late audio, not a faster clock.
+constexpr double LOOP_ERROR_LIMIT = 0.005;
 
 std::size_t block_len_of(const OutputFormat& f) {
     return static_cast<std::size_t>(f.channels) * std::max<std::uint32_t>(f.sample_rate / 200, 1);
 }
 
-void saturating_increment(std::uint64_t& v) {
-    if (v != std::numeric_limits<std::uint64_t>::max())
-        ++v;
+// Whole frames at `rate` in `ns`, rounded towards minus infinity.
+std::int64_t frames_in(std::int64_t ns, std::uint32_t rate) {
+    std::int64_t whole = ns / NS_PER_SECOND;
+    std::int64_t rest = ns % NS_PER_SECOND;
+    if (rest < 0) {
+        rest += NS_PER_SECOND;
+        --whole;
+    }
+    return whole * rate + rest * static_cast<std::int64_t>(rate) / NS_PER_SECOND;
+}
+
+double exact_frames(std::int64_t ns, std::uint32_t rate) {
+    return static_cast<double>(ns / NS_PER_SECOND) * rate +
+           static_cast<double>(ns % NS_PER_SECOND) * rate / 1e9;
+}
+
+std::int64_t run_frames(const SampleQueue& q, std::uint16_t channels) {
+    return channels ? static_cast<std::int64_t>(q.size() / channels) : 0;
 }
 
 }  // namespace
 
+Processor::Source Processor::make_source(const SourceInput& in, const OutputFormat& target) const {
+    Source s;
+    s.probed_rate = in.native_rate;
+    s.probed_channels = in.native_channels;
+    s.probed_mask = in.channel_mask;
+    s.previous_enabled = in.enabled->load();
+    s.block_len = block_len_of(target);
+    s.target_rate = target.sample_rate;
+    s.target_channels = target.channels;
+    return s;
+}
+
 Processor::Processor(ProcessorSetup setup, CycleClock& clock)
     : setup_(std::move(setup)), clock_(clock) {
+    start_ = clock_.now();
     sources_.reserve(setup_.inputs.size());
     for (std::size_t i = 0; i < setup_.inputs.size(); ++i) {
-        const SourceInput& in = setup_.inputs[i];
         const OutputFormat target = i < setup_.targets.size() ? setup_.targets[i] : OutputFormat{};
-        Source s{SampleQueue{},
-                 SourceConverter(in.native_rate, in.native_channels, target.sample_rate,
-                                 target.channels, in.channel_mask),
-                 in.enabled->load(),
-                 false,
-                 0,
-                 block_len_of(target),
-                 target.sample_rate,
-                 target.channels,
-                 0,
-                 {},
-                 0,
-                 0};
-        sources_.push_back(std::move(s));
+        sources_.push_back(make_source(setup_.inputs[i], target));
     }
-    if (setup_.instructions) {
-        for (std::size_t i = 0; i < sources_.size() && i < setup_.outputs.size(); ++i) {
-            if (sources_[i].previous_enabled)
-                (void)setup_.instructions->write("0 " + instruction_name(setup_.outputs[i]) + "\n");
-        }
-    }
-    last_cycle_ = clock_.now();
 }
 
 Processor::~Processor() {
@@ -77,14 +95,17 @@ void Processor::run() {
     }
 }
 
+std::int64_t Processor::end_ns() const {
+    std::int64_t end = stop_ns_.value_or(NO_END);
+    if (setup_.end_at)
+        end = std::min(end, setup_.end_at->load());
+    return end;
+}
+
 bool Processor::cycle() {
     if (finished_)
         return false;
     const std::chrono::nanoseconds now = clock_.now();
-    const std::chrono::nanoseconds elapsed =
-        std::max(now - last_cycle_, std::chrono::nanoseconds(0));
-    last_cycle_ = now;
-
     if (!adopt_late_sources()) {
         finish();
         return false;
@@ -92,39 +113,51 @@ bool Processor::cycle() {
     for (std::size_t i = 0; i < sources_.size(); ++i)
         sources_[i].taken = setup_.inputs[i].buffer->take_all();
     const bool stopping = setup_.stop->load();
+    if (stopping && !stop_ns_)
+        stop_ns_ = (now - start_).count();
     for (std::size_t i = 0; i < sources_.size(); ++i)
         sources_[i].enabled = setup_.inputs[i].enabled->load();
 
-    if (setup_.mode == RecordingMode::StemsInstructed && !handle_enabled_changes()) {
-        finish();
-        return false;
-    }
-    if (!convert_taken()) {
-        finish();
-        return false;
-    }
-    if (stopping) {
-        flush_resamplers();
-        final_drain();
-        finish();
-        return false;
-    }
+    // Writing runs WRITE_DELAY behind the clock and never past the end.
+    const std::int64_t end = end_ns();
+    const std::int64_t behind = (now - start_ - WRITE_DELAY).count();
+    const std::int64_t limit = std::min(behind, end);
+    const bool final = stop_ns_.has_value() && behind >= end;
 
-    if (setup_.mode != RecordingMode::StemsInstructed) {
-        for (Source& s : sources_) {
-            if (s.enabled)
-                continue;
-            s.backlog.clear();
-            s.converter.drop_pending();
-            s.idle_cycles = 0;
+    if (setup_.mode == RecordingMode::StemsInstructed && !handle_enabled_changes(limit)) {
+        finish();
+        return false;
+    }
+    if (!place_taken(now)) {
+        finish();
+        return false;
+    }
+    for (Source& s : sources_) {
+        if (!s.anchored)
+            continue;
+        // At the stop, or when writing is about to reach the end of what a
+        // source delivered (it has stalled, or stopped), nothing more can
+        // continue its stretch in time: what its filters hold comes out now.
+        if (final || held_end(s) <= frames_in(limit, s.target_rate)) {
+            if (Result<void> r = close_stretch(s); !r) {
+                record(std::move(r.error()));
+                finish();
+                return false;
+            }
         }
     }
     if (setup_.mode == RecordingMode::SingleFile) {
-        mix_loop(elapsed);
+        write_mix(limit);
     } else {
-        stem_writing(elapsed);
+        write_stems(limit, final);
     }
-    if (error_) {
+    for (const Source& s : sources_) {
+        std::int64_t held = 0;
+        for (const Run& r : s.runs)
+            held += run_frames(r.samples, s.target_channels);
+        largest_backlog_ = std::max(largest_backlog_, static_cast<std::uint64_t>(held));
+    }
+    if (error_ || final) {
         finish();
         return false;
     }
@@ -143,7 +176,8 @@ bool Processor::adopt_late_sources() {
         const OutputFormat target = late.output.format;
         if (setup_.mode != RecordingMode::SingleFile) {
             OutputSlot slot = std::move(late.output);
-            // A silence-padded stem exists from the moment its slot does; an
+            // A silence-padded stem exists from the moment its slot does, and
+            // is padded from the start of the recording like the others; an
             // instructed one opens its first segment when its source runs.
             if (setup_.mode == RecordingMode::StemsSilence) {
                 const std::filesystem::path path = unique_path(slot.base_path);
@@ -163,26 +197,25 @@ bool Processor::adopt_late_sources() {
         setup_.inputs.push_back(
             {late.buffer, late.enabled, target.sample_rate, target.channels, 0});
         setup_.targets.push_back(target);
-        sources_.push_back(Source{SampleQueue{},
-                                  SourceConverter(target.sample_rate, target.channels,
-                                                  target.sample_rate, target.channels),
-                                  false,
-                                  false,
-                                  0,
-                                  block_len_of(target),
-                                  target.sample_rate,
-                                  target.channels,
-                                  0,
-                                  {},
-                                  0,
-                                  0});
+        Source s = make_source(setup_.inputs.back(), target);
+        // Off until now, whatever its flag says already: switching on is
+        // what opens an instructed segment.
+        s.previous_enabled = false;
+        sources_.push_back(std::move(s));
     }
     // The mix keeps 1/N over every slot there is.
     setup_.mix_divisor = std::max<std::uint64_t>(setup_.mix_divisor, sources_.size());
     return true;
 }
 
-bool Processor::handle_enabled_changes() {
+void Processor::reset_source(Source& s) {
+    s.runs.clear();
+    if (s.converter)
+        s.converter->drop_pending();
+    s.anchored = false;
+}
+
+bool Processor::handle_enabled_changes(std::int64_t limit_ns) {
     for (std::size_t i = 0; i < sources_.size() && i < setup_.outputs.size(); ++i) {
         Source& s = sources_[i];
         if (s.enabled == s.previous_enabled)
@@ -204,144 +237,284 @@ bool Processor::handle_enabled_changes() {
             if (slot.writer)
                 slot.writer->close();
             slot.writer.emplace(std::move(*w));
-            s.segment_start = timeline_position_;
-            s.segment_frames = 0;
-            if (setup_.instructions) {
-                (void)setup_.instructions->write(std::to_string(timeline_position_) + " " +
-                                                 instruction_name(slot) + "\n");
-            }
+            reset_source(s);
+            s.segment_start.reset();
+            // The segment begins with its first audio, which cannot land
+            // where writing has already passed.
+            s.consumed = std::max(s.consumed, frames_in(limit_ns, s.target_rate));
         } else {
-            end_segment(slot);
-            s.backlog.clear();
-            s.converter.drop_pending();
-            s.idle_cycles = 0;
+            // What was captured up to the switch still belongs to the segment.
+            for (const SampleChunk& chunk : s.taken) {
+                if (Result<void> r = place(s, chunk, clock_.now()); !r) {
+                    record(std::move(r.error()));
+                    return false;
+                }
+            }
+            s.taken.clear();
+            if (!close_segment(i))
+                return false;
         }
         s.previous_enabled = s.enabled;
     }
     return true;
 }
 
-bool Processor::convert_taken() {
+bool Processor::close_segment(std::size_t i) {
+    Source& s = sources_[i];
+    OutputSlot& slot = setup_.outputs[i];
+    if (s.anchored) {
+        if (Result<void> r = close_stretch(s); !r) {
+            record(std::move(r.error()));
+            return false;
+        }
+    }
+    const std::int64_t end = held_end(s);
+    if (slot.writer) {
+        if (!s.segment_start) {
+            std::int64_t first = end;
+            for (const Run& r : s.runs)
+                if (!r.samples.empty())
+                    first = std::min(first, r.start);
+            s.segment_start = first;
+            s.segment_written = first;
+            if (setup_.instructions) {
+                (void)setup_.instructions->write(std::to_string(first) + " " +
+                                                 instruction_name(slot) + "\n");
+            }
+        }
+        if (!write_stem_range(i, s.segment_written, end))
+            return false;
+        end_segment(slot);
+    }
+    reset_source(s);
+    s.segment_start.reset();
+    return true;
+}
+
+bool Processor::place_taken(std::chrono::nanoseconds now) {
     for (std::size_t i = 0; i < sources_.size(); ++i) {
         Source& s = sources_[i];
-        if (s.taken.empty()) {
-            // Less than a block left counts as idle too: otherwise a source
-            // that stops after a packet of odd length would hold the others
-            // back until it delivers again.
-            if (s.enabled && s.backlog.size() < s.block_len)
-                saturating_increment(s.idle_cycles);
+        const bool instructed = setup_.mode == RecordingMode::StemsInstructed;
+        if (!s.enabled && (instructed || !s.previous_enabled)) {
+            // Switched off: what still comes in is not recorded.
+            s.taken.clear();
             continue;
         }
-        s.idle_cycles = 0;
         for (const SampleChunk& chunk : s.taken) {
-            scratch_.clear();
-            if (auto r = s.converter.convert(chunk, scratch_); !r) {
+            if (Result<void> r = place(s, chunk, now); !r) {
                 write_stderr_line("Failed to create resampler for source " + std::to_string(i) +
-                                  ": " + r.error());
-                record(make_error(ErrorKind::Other, r.error()));
+                                  ": " + r.error().text);
+                record(std::move(r.error()));
                 for (Source& t : sources_)
                     t.taken.clear();
                 return false;
             }
-            s.backlog.append(scratch_);
-            if (setup_.levels && s.enabled)
-                setup_.levels->add(i, scratch_);
         }
         s.taken.clear();
-    }
-    return true;
-}
-
-void Processor::flush_resamplers() {
-    // Disabled sources lose their backlog at stop anyway.
-    for (Source& s : sources_) {
-        if (!s.enabled || !s.converter.resamples())
-            continue;
-        scratch_.clear();
-        if (s.converter.flush(scratch_))
-            s.backlog.append(scratch_);
-    }
-}
-
-std::uint64_t Processor::silence_blocks(std::uint64_t& credit, std::chrono::nanoseconds elapsed,
-                                        std::uint32_t rate, std::size_t block_frames) const {
-    const auto step = static_cast<std::uint64_t>(std::min(elapsed, MAX_SILENCE_STEP).count());
-    credit += step * rate;
-    const std::uint64_t per_block = static_cast<std::uint64_t>(block_frames) * NS_PER_SECOND;
-    if (per_block == 0)
-        return 0;
-    const std::uint64_t blocks = credit / per_block;
-    credit -= blocks * per_block;
-    return blocks;
-}
-
-bool Processor::mix_and_write(std::size_t n) {
-    block_.assign(n, 0.0f);
-    const float g = 1.0f / static_cast<float>(setup_.mix_divisor == 0 ? 1 : setup_.mix_divisor);
-    for (Source& s : sources_) {
-        if (!s.enabled)
-            continue;
-        const std::size_t k = std::min(n, s.backlog.size());
-        const std::span<const float> x = s.backlog.front(k);
-        for (std::size_t t = 0; t < k; ++t)
-            block_[t] += g * x[t];
-        s.backlog.drop(k);
-    }
-    for (float& v : block_)
-        v = std::clamp(v, -1.0f, 1.0f);
-    if (setup_.outputs.empty())
-        return true;
-    OutputSlot& slot = setup_.outputs.front();
-    if (!slot.writer)
-        return true;
-    Result<void> r =
-        slot.writer->write_block(block_, next_mix_part(slot, setup_.session_dir), setup_.files);
-    if (!r) {
-        error_ = std::move(r.error());  // in the final drain a later error replaces an earlier one
-        return false;
-    }
-    return true;
-}
-
-void Processor::mix_loop(std::chrono::nanoseconds elapsed) {
-    if (sources_.empty())
-        return;
-    const std::size_t b = sources_.front().block_len;
-    const bool any_enabled =
-        std::any_of(sources_.begin(), sources_.end(), [](const Source& s) { return s.enabled; });
-    if (!any_enabled) {
-        // Silence by the clock, not by the cycle: a cycle is never exactly
-        // 5 ms, and the file must grow with real time.
-        const Source& first = sources_.front();
-        const std::size_t frames = first.target_channels ? b / first.target_channels : 0;
-        const std::uint64_t blocks =
-            silence_blocks(mix_silence_credit_, elapsed, first.target_rate, frames);
-        for (std::uint64_t k = 0; k < blocks; ++k)
-            if (!mix_and_write(b))
-                return;
-        return;
-    }
-    mix_silence_credit_ = 0;
-    for (;;) {
-        const bool held_back = std::any_of(sources_.begin(), sources_.end(), [b](const Source& s) {
-            return s.enabled && s.backlog.size() < b && s.idle_cycles < IDLE_LIMIT;
-        });
-        if (held_back)
-            return;
-        if (!mix_and_write(b))
-            return;
-        bool any_left = false;
-        for (Source& s : sources_) {
-            if (!s.enabled)
-                continue;
-            if (s.backlog.empty()) {
-                saturating_increment(s.idle_cycles);
-            } else {
-                any_left = true;
+        if (!instructed && !s.enabled) {
+            // Switched off this cycle: what it captured while on is still
+            // written at its time, and its next start is placed afresh.
+            if (Result<void> r = close_stretch(s); !r) {
+                record(std::move(r.error()));
+                return false;
             }
         }
-        if (!any_left)
+        if (!instructed)
+            s.previous_enabled = s.enabled;
+    }
+    return true;
+}
+
+Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::nanoseconds now) {
+    const std::uint32_t rate = chunk.rate ? chunk.rate : s.probed_rate;
+    const std::uint16_t channels = chunk.channels ? chunk.channels : s.probed_channels;
+    const std::uint32_t mask = chunk.channels ? chunk.channel_mask : s.probed_mask;
+    if (!s.converter || s.converter->native_rate() != rate ||
+        s.converter->native_channels() != channels || s.converter->channel_mask() != mask) {
+        // A stream reopened in another format (a new default device) is a
+        // new device: its clock is learnt afresh.
+        if (s.anchored) {
+            if (Result<void> r = close_stretch(s); !r)
+                return r;
+        }
+        s.converter.emplace(rate, channels, s.target_rate, s.target_channels, mask);
+        s.anchored = false;
+        s.rate_error = 0;
+        s.learnt_seconds = 0;
+        s.drift = 1;
+    }
+    if (rate == 0 || channels == 0 || s.target_rate == 0) {
+        scratch_.clear();
+        if (auto r = s.converter->convert(chunk.samples, 1.0, scratch_); !r)
+            return fail(ErrorKind::Other, r.error());
+        return {};
+    }
+    const std::size_t frames = chunk.samples.size() / channels;
+    if (frames == 0)
+        return {};
+    const double per_frame = static_cast<double>(s.target_rate) / rate;
+    const double predicted =
+        s.anchored ? static_cast<double>(s.anchor) + s.converter->next_output_position() : 0;
+    double target = 0;
+    if (chunk.time) {
+        target = exact_frames((*chunk.time - start_).count(), s.target_rate);
+    } else if (s.anchored) {
+        target = predicted;
+    } else {
+        // No time given: it was captured just before it was taken.
+        target = exact_frames((now - start_).count(), s.target_rate) -
+                 static_cast<double>(frames) * per_frame;
+    }
+    const double resync =
+        static_cast<double>(s.target_rate) * std::chrono::duration<double>(RESYNC_GAP).count();
+    if (s.anchored && !chunk.discontinuity && target - predicted <= resync) {
+        if (chunk.time)
+            follow_clock(s, target - predicted, static_cast<double>(frames) / rate);
+        return append_converted(s, chunk.samples);
+    }
+    if (s.anchored) {
+        if (Result<void> r = close_stretch(s); !r)
+            return r;
+    }
+    std::span<const float> samples = chunk.samples;
+    if (target < 0) {
+        // Captured before the recording began.
+        const auto skip = static_cast<std::size_t>(std::ceil(-target / per_frame));
+        if (skip >= frames)
+            return {};
+        samples = samples.subspan(skip * channels);
+        target = std::floor(target + static_cast<double>(skip) * per_frame);
+    }
+    std::int64_t at = std::llround(target);
+    std::int64_t earliest = s.consumed;
+    if (!s.runs.empty()) {
+        const Run& last = s.runs.back();
+        earliest = std::max(earliest, last.start + run_frames(last.samples, s.target_channels));
+    }
+    if (at < earliest) {
+        s.late_frames += static_cast<std::uint64_t>(earliest - at);
+        at = earliest;
+    }
+    s.anchor = at;
+    s.anchored = true;
+    s.runs.push_back(Run{at, {}});
+    return append_converted(s, samples);
+}
+
+void Processor::follow_clock(Source& s, double error_frames, double seconds) {
+    const double error = std::clamp(error_frames / s.target_rate, -LOOP_ERROR_LIMIT,
+                                    LOOP_ERROR_LIMIT);  // > 0: audio lands too early
+    s.learnt_seconds += seconds;
+    const double hz =
+        std::max(LOOP_HZ_SETTLED, LOOP_HZ_START / (1 + s.learnt_seconds / LOOP_NARROWING_SECONDS));
+    const double w = 2 * std::numbers::pi * hz;
+    // Timestamps jitter by milliseconds from chunk to chunk: the error is
+    // smoothed well below the loop's bandwidth before it steers the ratio,
+    // which then moves slowly enough not to be heard.
+    const double smoothing = std::min(1.0, seconds * 4 * w);
+    s.smoothed_error += smoothing * (error - s.smoothed_error);
+    if (std::fabs(s.smoothed_error) < LOOP_ERROR_LIMIT) {
+        s.rate_error = std::clamp(s.rate_error + w * w * s.smoothed_error * seconds,
+                                  -MAX_DRIFT_CORRECTION, MAX_DRIFT_CORRECTION);
+    }
+    s.drift = 1 + s.rate_error + 2 * LOOP_DAMPING * w * s.smoothed_error;
+}
+
+Result<void> Processor::append_converted(Source& s, std::span<const float> samples) {
+    scratch_.clear();
+    if (auto r = s.converter->convert(samples, s.drift, scratch_); !r)
+        return fail(ErrorKind::Other, r.error());
+    Run& run = s.runs.back();
+    if (run.samples.empty() && run.start < s.consumed) {
+        // Writing has passed where this belongs: it goes as early as it can.
+        const std::int64_t late = s.consumed - run.start;
+        s.late_frames += static_cast<std::uint64_t>(late);
+        run.start += late;
+        s.anchor += late;
+    }
+    run.samples.append(scratch_);
+    if (setup_.levels && s.enabled)
+        setup_.levels->add(static_cast<std::size_t>(&s - sources_.data()), scratch_);
+    return {};
+}
+
+Result<void> Processor::close_stretch(Source& s) {
+    if (s.converter && s.anchored && !s.runs.empty()) {
+        scratch_.clear();
+        if (auto r = s.converter->flush(scratch_); !r)
+            return fail(ErrorKind::Other, r.error());
+        s.runs.back().samples.append(scratch_);
+    }
+    if (s.converter)
+        s.converter->drop_pending();
+    s.anchored = false;
+    return {};
+}
+
+void Processor::take(Source& s, std::int64_t from, std::size_t frames, float* out, float gain) {
+    const std::uint16_t ch = s.target_channels;
+    const std::int64_t to = from + static_cast<std::int64_t>(frames);
+    while (!s.runs.empty() && ch != 0) {
+        Run& r = s.runs.front();
+        std::int64_t have = run_frames(r.samples, ch);
+        if (r.start < from && have > 0) {
+            // Cannot happen while runs start at or after what is consumed.
+            const std::int64_t d = std::min(from - r.start, have);
+            r.samples.drop(static_cast<std::size_t>(d) * ch);
+            r.start += d;
+            have -= d;
+        }
+        if (have == 0) {
+            if (s.runs.size() > 1) {
+                s.runs.pop_front();
+                continue;
+            }
+            break;  // the open stretch stays, empty, for what comes next
+        }
+        if (r.start >= to)
+            break;
+        const std::int64_t k = std::min(have, to - r.start);
+        const std::size_t n = static_cast<std::size_t>(k) * ch;
+        const std::span<const float> x = r.samples.front(n);
+        float* o = out + static_cast<std::size_t>(r.start - from) * ch;
+        for (std::size_t j = 0; j < n; ++j)
+            o[j] += gain * x[j];
+        r.samples.drop(n);
+        r.start += k;
+        if (r.start < to)
+            continue;
+        break;
+    }
+    s.consumed = std::max(s.consumed, to);
+}
+
+void Processor::write_mix(std::int64_t limit_ns) {
+    if (sources_.empty() || setup_.outputs.empty())
+        return;
+    const Source& first = sources_.front();
+    const std::uint16_t ch = first.target_channels;
+    if (ch == 0)
+        return;
+    const std::int64_t limit = frames_in(limit_ns, first.target_rate);
+    const auto block_frames = static_cast<std::int64_t>(first.block_len / ch);
+    const float g = 1.0f / static_cast<float>(setup_.mix_divisor == 0 ? 1 : setup_.mix_divisor);
+    OutputSlot& slot = setup_.outputs.front();
+    while (mix_written_ < limit) {
+        const auto n = static_cast<std::size_t>(std::min(block_frames, limit - mix_written_));
+        block_.assign(n * ch, 0.0f);
+        for (Source& s : sources_)
+            take(s, mix_written_, n, block_.data(), g);
+        for (float& v : block_)
+            v = std::clamp(v, -1.0f, 1.0f);
+        mix_written_ += static_cast<std::int64_t>(n);
+        if (!slot.writer)
+            continue;
+        Result<void> r =
+            slot.writer->write_block(block_, next_mix_part(slot, setup_.session_dir), setup_.files);
+        if (!r) {
+            error_ = std::move(r.error());
             return;
+        }
     }
 }
 
@@ -354,96 +527,93 @@ Result<void> Processor::write_to_slot(std::size_t i, std::span<const float> samp
     return slot.writer->write_block(samples, next_segment_part(slot), setup_.files);
 }
 
-void Processor::stem_writing(std::chrono::nanoseconds elapsed) {
-    for (std::size_t i = 0; i < sources_.size(); ++i) {
-        Source& s = sources_[i];
-        const std::size_t b = s.block_len;
-        if (s.enabled) {
-            s.silence_credit = 0;
-            while (s.backlog.size() >= b || (s.idle_cycles >= IDLE_LIMIT && !s.backlog.empty())) {
-                const std::size_t k = std::min(b, s.backlog.size());
-                Result<void> r = write_to_slot(i, s.backlog.front(k));
-                s.backlog.drop(k);
-                if (!r) {
-                    record(std::move(r.error()));
-                    return;
-                }
-                if (s.target_channels)
-                    s.segment_frames += k / s.target_channels;
-                if (s.backlog.empty())
-                    saturating_increment(s.idle_cycles);
-            }
-        } else if (setup_.mode == RecordingMode::StemsSilence) {
-            // As many blocks as real time has passed, so a switched-off stem
-            // stays aligned with the ones that record.
-            const std::size_t frames = s.target_channels ? b / s.target_channels : 0;
-            const std::uint64_t blocks =
-                silence_blocks(s.silence_credit, elapsed, s.target_rate, frames);
-            if (blocks > 0)
-                block_.assign(b, 0.0f);
-            for (std::uint64_t k = 0; k < blocks; ++k) {
-                if (Result<void> r = write_to_slot(i, block_); !r) {
-                    record(std::move(r.error()));
-                    return;
-                }
-            }
+bool Processor::write_stem_range(std::size_t i, std::int64_t& written, std::int64_t to) {
+    Source& s = sources_[i];
+    const std::uint16_t ch = s.target_channels;
+    if (ch == 0)
+        return true;
+    const auto block_frames = static_cast<std::int64_t>(s.block_len / ch);
+    while (written < to) {
+        const auto n = static_cast<std::size_t>(std::min(block_frames, to - written));
+        block_.assign(n * ch, 0.0f);
+        take(s, written, n, block_.data(), 1.0f);
+        written += static_cast<std::int64_t>(n);
+        if (Result<void> r = write_to_slot(i, block_); !r) {
+            record(std::move(r.error()));
+            return false;
         }
     }
-    // The timeline reaches as far as the furthest segment end. Adding up the
-    // busiest source's blocks per cycle instead would run ahead of real time
-    // whenever sources deliver out of step (one in this cycle, the other in
-    // the next), and misplace every later segment.
-    if (setup_.mode == RecordingMode::StemsInstructed) {
-        for (const Source& s : sources_) {
-            if (s.enabled)
-                timeline_position_ =
-                    std::max(timeline_position_, s.segment_start + s.segment_frames);
+    return true;
+}
+
+void Processor::write_stems(std::int64_t limit_ns, bool final) {
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+        Source& s = sources_[i];
+        const std::int64_t limit = frames_in(limit_ns, s.target_rate);
+        if (setup_.mode == RecordingMode::StemsSilence) {
+            if (!write_stem_range(i, s.stem_written, limit))
+                return;
+            continue;
         }
+        const bool open = i < setup_.outputs.size() && setup_.outputs[i].writer;
+        if (!s.enabled || !open)
+            continue;
+        if (!s.segment_start) {
+            std::optional<std::int64_t> first;
+            for (const Run& r : s.runs) {
+                if (!r.samples.empty()) {
+                    first = r.start;
+                    break;
+                }
+            }
+            if (!first) {
+                if (!final) {
+                    s.consumed = std::max(s.consumed, limit);
+                    continue;
+                }
+                first = std::max(s.consumed, limit);
+            }
+            s.segment_start = *first;
+            s.segment_written = *first;
+            if (setup_.instructions) {
+                (void)setup_.instructions->write(std::to_string(*first) + " " +
+                                                 instruction_name(setup_.outputs[i]) + "\n");
+            }
+        }
+        if (!write_stem_range(i, s.segment_written, limit))
+            return;
     }
 }
 
-void Processor::final_drain() {
-    if (setup_.mode == RecordingMode::SingleFile) {
-        if (sources_.empty())
-            return;
-        const std::size_t b = sources_.front().block_len;
-        const std::uint16_t channels =
-            setup_.outputs.empty()
-                ? 1
-                : std::max<std::uint16_t>(setup_.outputs.front().format.channels, 1);
-        for (;;) {
-            std::size_t m = 0;
-            for (const Source& s : sources_)
-                if (s.enabled)
-                    m = std::max(m, s.backlog.size());
-            const std::size_t n = std::min(m, b) / channels * channels;
-            if (n == 0)
-                return;
-            (void)mix_and_write(n);
-        }
+std::int64_t Processor::held_end(const Source& s) const {
+    std::int64_t end = s.consumed;
+    for (const Run& r : s.runs)
+        end = std::max(end, r.start + run_frames(r.samples, s.target_channels));
+    return end;
+}
+
+TimelineStats Processor::stats() const {
+    TimelineStats st;
+    st.largest_backlog = largest_backlog_;
+    for (const Source& s : sources_) {
+        st.late_frames.push_back(s.late_frames);
+        st.drift.push_back(1 + s.rate_error);
     }
-    for (std::size_t i = 0; i < sources_.size(); ++i) {
-        Source& s = sources_[i];
-        if (!s.enabled) {
-            s.backlog.clear();
-            continue;
-        }
-        while (!s.backlog.empty()) {
-            const std::size_t k = std::min(s.block_len, s.backlog.size());
-            Result<void> r = write_to_slot(i, s.backlog.front(k));
-            s.backlog.drop(k);
-            if (!r) {
-                record(std::move(r.error()));
-                return;
-            }
-        }
-    }
+    return st;
 }
 
 void Processor::finish() {
     if (finished_)
         return;
     finished_ = true;
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+        const Source& s = sources_[i];
+        if (s.late_frames > 0 && s.target_rate > 0) {
+            write_stderr_line("Source " + std::to_string(i) + ": " +
+                              std::to_string(s.late_frames * 1000 / s.target_rate) +
+                              " ms of audio came too late and was placed after its time");
+        }
+    }
     for (OutputSlot& slot : setup_.outputs) {
         if (!slot.writer)
             continue;
@@ -473,6 +643,7 @@ void Processor::finish() {
     setup_.stop.reset();
     setup_.error_slot.reset();
     setup_.levels.reset();
+    setup_.end_at.reset();
     setup_.status = StatusSender();
 }
 

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -30,15 +32,26 @@
 namespace kestrune {
 
 inline constexpr std::chrono::milliseconds CYCLE_INTERVAL{5};
-inline constexpr std::uint64_t IDLE_LIMIT = 20;
+// Files are written this far behind the recording clock, so that audio from
+// the slowest device and the resampler's own delay are in place before their
+// stretch of the timeline is written.
+inline constexpr std::chrono::milliseconds WRITE_DELAY{200};
+// A chunk this much later than where its source's audio has reached starts a
+// new stretch after silence; smaller differences are drift and jitter, and
+// the rate correction absorbs them.
+inline constexpr std::chrono::milliseconds RESYNC_GAP{20};
 
 struct SourceInput {
     std::shared_ptr<SampleBuffer> buffer;        // shared with the capture
     std::shared_ptr<std::atomic<bool>> enabled;  // shared with the Recorder
+    // The format probed at the start, for chunks that do not name their own.
     std::uint32_t native_rate = 0;
     std::uint16_t native_channels = 0;
     std::uint32_t channel_mask = 0;  // 0: the usual layout of native_channels
 };
+
+// No end set: the recording runs until the stop flag.
+inline constexpr std::int64_t NO_END = std::numeric_limits<std::int64_t>::max();
 
 struct ProcessorSetup {
     StatusSender status;
@@ -55,7 +68,23 @@ struct ProcessorSetup {
     std::uint64_t mix_divisor = 1;
     RecordingMode mode = RecordingMode::SingleFile;
     WriterConfig writer;  // for the segment files created while recording
+    // Where the recording ends on its timeline, in nanoseconds from its start
+    // (a timed recording), or NO_END; may be absent. Shared with the Recorder.
+    std::shared_ptr<std::atomic<std::int64_t>> end_at;
     std::shared_ptr<LateSources> late;  // sources added while recording; may be absent
+};
+
+// How well the sources kept to the timeline, for tests and benchmarks.
+struct TimelineStats {
+    // Frames placed after their time because they came later than the writing
+    // (which runs WRITE_DELAY behind the clock), per source.
+    std::vector<std::uint64_t> late_frames;
+    // The most frames any source held waiting to be written.
+    std::uint64_t largest_backlog = 0;
+    // Each source's clock as the processor has learnt it: output frames per
+    // input frame that keep it on the timeline (1 - 100e-6 for a device
+    // that runs 100 ppm fast).
+    std::vector<double> drift;
 };
 
 class Processor {
@@ -71,37 +100,67 @@ public:
     // Cycles every CYCLE_INTERVAL until the stop flag or an error ends it.
     void run();
 
+    [[nodiscard]] TimelineStats stats() const;
+
 private:
+    // Audio placed on the timeline and not yet written: frames from `start`
+    // on, in the source's target format.
+    struct Run {
+        std::int64_t start = 0;
+        SampleQueue samples;
+    };
+
     struct Source {
-        SampleQueue backlog;
-        SourceConverter converter;
+        std::optional<SourceConverter> converter;  // for the format the stream delivers
+        std::uint32_t probed_rate = 0;
+        std::uint16_t probed_channels = 0;
+        std::uint32_t probed_mask = 0;
+        std::deque<Run> runs;
+        // Where converter output frame 0 of the present stretch lies.
+        std::int64_t anchor = 0;
+        bool anchored = false;
+        // The clock-following loop: the rate error it has learnt, and how
+        // long it has been learning.
+        double rate_error = 0;
+        double smoothed_error = 0;
+        double learnt_seconds = 0;
+        double drift = 1;
+        // Timeline frames before this are written (or passed over).
+        std::int64_t consumed = 0;
         bool previous_enabled = false;
         bool enabled = false;
-        std::uint64_t idle_cycles = 0;
         std::size_t block_len = 0;
         std::uint32_t target_rate = 0;
         std::uint16_t target_channels = 0;
-        // Elapsed time owed as silence, in frames x 1e9 (exact integer steps).
-        std::uint64_t silence_credit = 0;
         std::vector<SampleChunk> taken;
-        // Instructed stems: where the current segment starts on the timeline,
-        // and how many frames it holds so far.
-        std::uint64_t segment_start = 0;
-        std::uint64_t segment_frames = 0;
+        std::uint64_t late_frames = 0;
+        // Instructed stems: the open segment's first frame on the timeline,
+        // once its first audio has arrived; then how far its file reaches.
+        std::optional<std::int64_t> segment_start;
+        std::int64_t segment_written = 0;
+        // Silence-padded stems: how far the stem's file reaches.
+        std::int64_t stem_written = 0;
     };
 
+    [[nodiscard]] Source make_source(const SourceInput& in, const OutputFormat& target) const;
+    [[nodiscard]] bool handle_enabled_changes(std::int64_t now_frames_hint);
     [[nodiscard]] bool adopt_late_sources();
-    [[nodiscard]] bool handle_enabled_changes();
-    [[nodiscard]] bool convert_taken();
-    void flush_resamplers();
-    void mix_loop(std::chrono::nanoseconds elapsed);
-    void stem_writing(std::chrono::nanoseconds elapsed);
-    void final_drain();
-    [[nodiscard]] bool mix_and_write(std::size_t n);
+    [[nodiscard]] bool place_taken(std::chrono::nanoseconds now);
+    [[nodiscard]] Result<void> place(Source& s, const SampleChunk& chunk,
+                                     std::chrono::nanoseconds now);
+    [[nodiscard]] Result<void> append_converted(Source& s, std::span<const float> samples);
+    [[nodiscard]] Result<void> close_stretch(Source& s);
+    void follow_clock(Source& s, double error_frames, double seconds);
+    void reset_source(Source& s);
+    void take(Source& s, std::int64_t from, std::size_t frames, float* out, float gain);
+    void write_mix(std::int64_t limit_ns);
+    void write_stems(std::int64_t limit_ns, bool final);
+    [[nodiscard]] bool write_stem_range(std::size_t i, std::int64_t& written, std::int64_t to);
+    [[nodiscard]] bool close_segment(std::size_t i);
     [[nodiscard]] Result<void> write_to_slot(std::size_t i, std::span<const float> samples);
-    [[nodiscard]] std::uint64_t silence_blocks(std::uint64_t& credit,
-                                               std::chrono::nanoseconds elapsed, std::uint32_t rate,
-                                               std::size_t block_frames) const;
+    [[nodiscard]] std::int64_t end_ns() const;
+    // The timeline frame after the last one the source has in hand.
+    [[nodiscard]] std::int64_t held_end(const Source& s) const;
     void record(Error e) {
         if (!error_)
             error_ = std::move(e);
@@ -110,11 +169,12 @@ private:
 
     ProcessorSetup setup_;
     CycleClock& clock_;
+    std::chrono::nanoseconds start_{0};  // the timeline's zero on the clock
     std::vector<Source> sources_;
     std::optional<Error> error_;
-    std::uint64_t timeline_position_ = 0;
-    std::uint64_t mix_silence_credit_ = 0;
-    std::chrono::nanoseconds last_cycle_{0};
+    std::int64_t mix_written_ = 0;
+    std::optional<std::int64_t> stop_ns_;  // when the stop flag was first seen
+    std::uint64_t largest_backlog_ = 0;
     std::vector<float> scratch_;
     std::vector<float> block_;
     bool finished_ = false;

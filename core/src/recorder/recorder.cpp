@@ -79,6 +79,7 @@ struct Recorder::State {
     std::shared_ptr<LateSources> late;  // shared with the processor
     std::filesystem::path stem_dir;     // the session folder of the stem modes
     std::shared_ptr<LevelMeters> levels;
+    std::shared_ptr<std::atomic<std::int64_t>> end_at;  // shared with the processor
     mutable std::mutex started_mutex;
     std::set<std::size_t> started;
     OutputFormat format;
@@ -146,6 +147,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     st->stop = std::make_shared<std::atomic<bool>>(false);
     st->error_slot = std::make_shared<ErrorSlot>();
     st->late = std::make_shared<LateSources>();
+    st->end_at = std::make_shared<std::atomic<std::int64_t>>(NO_END);
     st->mode = options.mode;
 
     {
@@ -263,6 +265,7 @@ Result<Recorder> Recorder::start(const RecordOptions& options, RecorderServices 
     setup.late = st->late;
     setup.mode = options.mode;
     setup.writer = services.writer;
+    setup.end_at = st->end_at;
     if (Result<void> started = start_processor_thread(std::move(setup)); !started) {
         st->release_captures();
         remove_session_files(leftovers, options.mode);
@@ -355,6 +358,10 @@ std::optional<std::string> Recorder::attach_source(
     std::lock_guard lock(state_->started_mutex);
     state_->started.insert(index);
     return std::nullopt;
+}
+
+void Recorder::end_after(std::chrono::nanoseconds length) {
+    state_->end_at->store(length.count());
 }
 
 StopResult Recorder::stop() && {

@@ -2,6 +2,7 @@
 // The running recording: its sources, its files and its processor thread.
 // All operations run on the window's thread.
 
+#include <chrono>
 #include <cstddef>
 #include <expected>
 #include <filesystem>
@@ -12,9 +13,9 @@
 
 #include "capture/capture_backend.hpp"
 #include "error.hpp"
-#include "record_options.hpp"
 #include "files/recpart_writer.hpp"
 #include "processor/level_meters.hpp"
+#include "record_options.hpp"
 #include "session/session_locations.hpp"
 
 namespace kestrune {
@@ -66,6 +67,9 @@ public:
     // Takes a source started while recording; returns an error text to show.
     [[nodiscard]] std::optional<std::string> attach_source(
         std::size_t index, std::expected<CaptureSource, std::string> result);
+    // Ends the files at this length from the start, however late the stop
+    // comes (a timed recording).
+    void end_after(std::chrono::nanoseconds length);
     // Ends the recording; blocks until the processor has finished every file.
     [[nodiscard]] StopResult stop() &&;
 

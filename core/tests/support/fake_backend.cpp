@@ -17,14 +17,19 @@ std::uint16_t stream_channels(const FakeDevice& d) {
     return d.stream_channels.value_or(d.native.channels);
 }
 
-// One open stream of a fake device: pushes what its clock says is due.
+// One open stream of a fake device: pushes what its clock says is due, each
+// chunk stamped with when its first frame was captured.
 class FakeStream final : public DeviceStream {
 public:
-    FakeStream(FakeDevice device, std::shared_ptr<SampleBuffer> buffer, std::function<bool()> gone)
+    // reopened: the stream follows an earlier one of the same source, and
+    // its first chunk says that audio was lost before it.
+    FakeStream(FakeDevice device, std::shared_ptr<SampleBuffer> buffer, std::function<bool()> gone,
+               bool reopened)
         : d_(std::move(device)),
           buffer_(std::move(buffer)),
           gone_(std::move(gone)),
-          begin_(std::chrono::steady_clock::now()) {}
+          begin_(std::chrono::steady_clock::now()),
+          reopened_(reopened) {}
 
     bool pump() override {
         if (gone_())
@@ -37,11 +42,13 @@ public:
             if (d_.quiet || (d_.max_frames && frame_ >= d_.max_frames))
                 return true;
             if (d_.speed > 0) {
-                // A burst once the clock has reached its last frame.
-                const double elapsed =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_)
-                        .count();
-                if (static_cast<double>(frame_ + chunk * burst) > elapsed * d_.speed * rate)
+                // A burst once the clock has passed its last frame.
+                const auto elapsed = std::chrono::steady_clock::now() - begin_;
+                const bool due = d_.speed == 1.0 ? elapsed >= captured(frame_ + chunk * burst)
+                                                 : std::chrono::duration<double>(elapsed).count() *
+                                                           d_.speed * rate >=
+                                                       static_cast<double>(frame_ + chunk * burst);
+                if (!due)
                     return true;
             }
             push_burst(chunk, burst);
@@ -51,22 +58,52 @@ public:
     }
 
 private:
+    // When frame n was captured, from begin_ (real-time speed).
+    std::chrono::duration<double> captured(std::uint64_t n) const {
+        const double true_rate = stream_rate(d_) * (1 + d_.clock_ppm * 1e-6);
+        double seconds = static_cast<double>(n) / true_rate;
+        if (d_.gap_after_frames && n >= d_.gap_after_frames)
+            seconds += std::chrono::duration<double>(d_.gap).count();
+        return std::chrono::duration<double>(seconds) + d_.start_delay;
+    }
+
     void push_burst(std::size_t chunk, std::size_t burst) {
+        const std::uint32_t rate = stream_rate(d_);
         const std::uint16_t channels = stream_channels(d_);
         for (std::size_t b = 0; b < burst; ++b) {
             std::size_t n = chunk;
             if (d_.max_frames)
                 n = static_cast<std::size_t>(std::min<std::uint64_t>(n, d_.max_frames - frame_));
+            if (d_.gap_after_frames && frame_ < d_.gap_after_frames)
+                n = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(n, d_.gap_after_frames - frame_));
             if (n == 0)
                 break;
-            SampleChunk samples(n * channels);
+            SampleChunk out;
+            out.samples.resize(n * channels);
+            out.rate = rate;
+            out.channels = channels;
             for (std::size_t f = 0; f < n; ++f) {
                 const float v = fake_sample(d_, frame_ + f);
                 for (std::uint16_t c = 0; c < channels; ++c)
-                    samples[f * channels + c] = v;
+                    out.samples[f * channels + c] = v;
             }
+            if (d_.stamped && d_.speed == 1.0) {
+                seed_ = seed_ * 1664525u + 1013904223u;
+                const double spread = (static_cast<double>(seed_ >> 8) / (1 << 24)) * 2 - 1;
+                const auto jitter =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(d_.jitter * spread);
+                out.time = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               (begin_ + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                             captured(frame_)))
+                                   .time_since_epoch()) +
+                           jitter;
+            }
+            out.discontinuity = (std::exchange(reopened_, false)) ||
+                                (d_.gap_marked && d_.gap_after_frames != 0 &&
+                                 frame_ == d_.gap_after_frames && d_.gap.count() > 0);
             frame_ += n;
-            buffer_->push(std::move(samples));
+            buffer_->push(std::move(out));
         }
     }
 
@@ -74,6 +111,8 @@ private:
     std::shared_ptr<SampleBuffer> buffer_;
     std::function<bool()> gone_;
     std::chrono::steady_clock::time_point begin_;
+    bool reopened_;
+    std::uint32_t seed_ = 12345;
     std::uint64_t frame_ = 0;
 };
 
@@ -126,10 +165,13 @@ public:
             if (const auto it = live_->now.find(key_); it != live_->now.end())
                 device = it->second;
         }
-        return std::make_unique<FakeStream>(std::move(device), buffer_, [live = live_, key = key_] {
-            std::lock_guard lock(live->mutex);
-            return live->gone[key];
-        });
+        return std::make_unique<FakeStream>(
+            std::move(device), buffer_,
+            [live = live_, key = key_] {
+                std::lock_guard lock(live->mutex);
+                return live->gone[key];
+            },
+            std::exchange(opened_before_, true));
     }
 
     bool default_changed() override {
@@ -152,6 +194,7 @@ private:
     std::shared_ptr<SampleBuffer> buffer_;
     std::shared_ptr<Live> live_;
     std::uint64_t seen_ = 0;
+    bool opened_before_ = false;
 };
 
 float fake_sample(const FakeDevice& d, std::uint64_t frame) {

@@ -7,6 +7,7 @@
 // calls); captures follow them as the Windows backend's do.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -46,6 +47,22 @@ struct FakeDevice {
     double speed = 1.0;
     // Stop delivering after this many frames; 0: no limit.
     std::uint64_t max_frames = 0;
+
+    // Timing as a real device's (real-time speed only). Chunks carry the
+    // capture time of their first frame on the processor's clock.
+    bool stamped = true;
+    // The device's clock against the recording's: at +100 it delivers 100
+    // frames a million more than its nominal rate.
+    double clock_ppm = 0;
+    // Each timestamp is off by up to this much either way (not the audio).
+    std::chrono::microseconds jitter{0};
+    // The first frame is captured this long after the start.
+    std::chrono::milliseconds start_delay{0};
+    // After gap_after_frames frames the device captures nothing for `gap`;
+    // the chunk after it carries the discontinuity mark if gap_marked.
+    std::uint64_t gap_after_frames = 0;
+    std::chrono::milliseconds gap{0};
+    bool gap_marked = true;
 };
 
 // A device with the given native format and the defaults above.

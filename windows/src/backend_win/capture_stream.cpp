@@ -48,6 +48,17 @@ CaptureStream::~CaptureStream() {
         client_->Stop();
 }
 
+PacketStamp packet_stamp(DWORD flags, UINT64 qpc_position) {
+    PacketStamp stamp;
+    stamp.discontinuity = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
+    // The position is the performance counter in 100-ns units, the same
+    // counter the processor's clock reads; 0 or a flagged error means the
+    // stream could not tell, and the chunk then follows on from the last.
+    if ((flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) == 0 && qpc_position != 0)
+        stamp.time = std::chrono::nanoseconds(static_cast<long long>(qpc_position) * 100);
+    return stamp;
+}
+
 std::optional<std::string> drain_packets(IAudioCaptureClient* capture, PacketChunker& chunker) {
     for (;;) {
         UINT32 next = 0;
@@ -62,7 +73,9 @@ std::optional<std::string> drain_packets(IAudioCaptureClient* capture, PacketChu
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        hr = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+        UINT64 device_position = 0;
+        UINT64 qpc_position = 0;
+        hr = capture->GetBuffer(&data, &frames, &flags, &device_position, &qpc_position);
         if (FAILED(hr)) {
             if (is_device_lost(hr))
                 return hr_text("GetBuffer", hr);
@@ -70,8 +83,8 @@ std::optional<std::string> drain_packets(IAudioCaptureClient* capture, PacketChu
         }
         if (hr == AUDCLNT_S_BUFFER_EMPTY)
             return std::nullopt;
-        // Discontinuities and timestamp errors are not ours to repair.
-        chunker.on_packet(data, frames, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0);
+        chunker.on_packet(data, frames, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0,
+                          packet_stamp(flags, qpc_position));
         capture->ReleaseBuffer(frames);
     }
 }

@@ -22,6 +22,10 @@ inline constexpr REFERENCE_TIME CAPTURE_BUFFER_DURATION = 20'000'000;
 [[nodiscard]] std::optional<std::string> drain_packets(IAudioCaptureClient* capture,
                                                        PacketChunker& chunker);
 
+// The recording-clock time and discontinuity mark of one packet, from the
+// flags and performance-counter position GetBuffer gave.
+[[nodiscard]] PacketStamp packet_stamp(DWORD flags, UINT64 qpc_position);
+
 struct OpenError {
     std::string text;
     // Set when the mix format's sample type cannot be converted.

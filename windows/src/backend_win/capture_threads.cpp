@@ -51,14 +51,20 @@ struct Target {
 // the endpoint delivering).
 class WasapiStream final : public DeviceStream {
 public:
+    // reopened: an earlier stream of the same source came before this one.
     WasapiStream(CaptureStream stream, std::shared_ptr<SampleBuffer> buffer, bool loopback,
-                 const std::atomic<bool>* running, std::optional<KeepAliveRender> keep_alive)
+                 const std::atomic<bool>* running, std::optional<KeepAliveRender> keep_alive,
+                 bool reopened)
         : stream_(std::move(stream)),
           chunker_(loopback ? ChunkRule::PerPacket : ChunkRule::Gather, stream_->encoding(),
                    stream_->format().channels, stream_->format().sample_rate, std::move(buffer),
                    running),
           keep_alive_(std::move(keep_alive)),
-          loopback_(loopback) {}
+          loopback_(loopback) {
+        chunker_.set_channel_mask(stream_->format().channel_mask);
+        if (reopened)
+            chunker_.follow_gap();
+    }
     ~WasapiStream() override {
         // Stop the stream before the last samples go out, as a closed stream
         // delivers nothing more.
@@ -174,7 +180,8 @@ private:
         }
         current_id_ = endpoint_id(device->Get());
         return std::make_unique<WasapiStream>(std::move(*stream), buffer_, loopback, running_,
-                                              std::move(keep_alive));
+                                              std::move(keep_alive),
+                                              std::exchange(opened_before_, true));
     }
 
     Target target_;
@@ -186,6 +193,7 @@ private:
     std::optional<EndpointNotifications> notifications_;
     std::optional<std::string> current_id_;
     bool reported_ = false;
+    bool opened_before_ = false;
 };
 
 void input_thread(Target target, std::shared_ptr<SampleBuffer> buffer, Flag running, Flag stop,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -571,9 +572,16 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
                 handle_command(LOWORD(wparam));
             return 0;
         case WM_TIMER:
-            if (wparam == IDT_TICK) {
-                WindowContext context(window_slot());
-                context.controller().on_tick();
+            if (wparam == IDT_DEADLINE)
+                ::KillTimer(window, IDT_DEADLINE);
+            if (wparam == IDT_TICK || wparam == IDT_DEADLINE) {
+                {
+                    WindowContext context(window_slot());
+                    context.controller().on_tick();
+                }
+                // A timer that came a little early waits for the rest.
+                if (wparam == IDT_DEADLINE && has_window_slot() && window_slot().state.recording)
+                    arm_deadline_timer(window);
             } else if (wparam == IDT_METERS) {
                 WindowContext context(window_slot());
                 context.controller().on_meter_tick();
@@ -602,6 +610,15 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             break;
     }
     return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+void arm_deadline_timer(HWND window) {
+    if (!has_window_slot() || !window_slot().state.deadline)
+        return;
+    const auto left = *window_slot().state.deadline - std::chrono::steady_clock::now();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const auto due = static_cast<UINT>(std::clamp<long long>(ms, USER_TIMER_MINIMUM, 0x7FFFFFFF));
+    ::SetTimer(window, IDT_DEADLINE, due, nullptr);
 }
 
 Result<void> register_main_window_class(HINSTANCE instance) {

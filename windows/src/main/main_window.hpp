@@ -15,6 +15,8 @@ inline constexpr const wchar_t* MAIN_WINDOW_CLASS = L"KestruneMain";
 inline constexpr UINT_PTR IDT_TICK = 1;
 inline constexpr UINT_PTR IDT_METERS = 2;
 inline constexpr UINT METER_INTERVAL_MS = 50;
+// One-shot: a timed recording's end, on time rather than at the next tick.
+inline constexpr UINT_PTR IDT_DEADLINE = 3;
 
 inline constexpr int IDC_START = 101;
 inline constexpr int IDC_MIC = 102;
@@ -35,6 +37,9 @@ inline constexpr int IDC_METER_HINT = 115;
 void place_meters(WindowSlot& slot, std::size_t count);
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Arms IDT_DEADLINE for the window state's deadline, if there is one.
+void arm_deadline_timer(HWND window);
 
 // Registers the window class; "Failed to register window class" on failure.
 [[nodiscard]] Result<void> register_main_window_class(HINSTANCE instance);

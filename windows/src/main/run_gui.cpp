@@ -52,6 +52,7 @@ int run_gui(const GuiStartup& startup) {
         options.mode = config.mode;
         context.controller().start_recording(options, startup.auto_start->duration_secs);
     }
+    arm_deadline_timer(window);
 
     ::ShowWindow(window, SW_SHOW);
     ::UpdateWindow(window);

@@ -22,6 +22,7 @@
 #include "common/com.hpp"
 #include "common/win_error.hpp"
 #include "main/window_messages.hpp"
+#include "platform/cycle_clock.hpp"
 
 namespace kestrune::win {
 namespace {
@@ -246,12 +247,22 @@ TEST(BackendCapture, ToneThroughTheMonitorOfAnOutputDevice) {
 
     ASSERT_GT(chunks.size(), 10u);
     std::vector<float> all;
+    const std::chrono::nanoseconds now = make_system_cycle_clock()->now();
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         if (i + 1 < chunks.size()) {
             EXPECT_GE(chunks[i].size(), 440u) << i;
         }
         EXPECT_EQ(chunks[i].size() % 2, 0u) << i;
-        all.insert(all.end(), chunks[i].begin(), chunks[i].end());
+        EXPECT_EQ(chunks[i].rate, 44100u) << i;
+        EXPECT_EQ(chunks[i].channels, 2u) << i;
+        // Stamped on the processor's clock, in the last few seconds, in order.
+        ASSERT_TRUE(chunks[i].time.has_value()) << i;
+        EXPECT_LT(*chunks[i].time, now) << i;
+        EXPECT_GT(*chunks[i].time, now - 10s) << i;
+        if (i > 0) {
+            EXPECT_GT(*chunks[i].time, *chunks[i - 1].time) << i;
+        }
+        all.insert(all.end(), chunks[i].samples.begin(), chunks[i].samples.end());
     }
     const ToneMeasure m = measure(all, 2, 44100);
     EXPECT_NEAR(m.frequency, 1000.0, 5.0);
@@ -418,7 +429,7 @@ TEST(BackendCapture, KeepAliveStreamOpensPlaysSilenceAndCloses) {
         chunks.push_back(std::move(c));
     for (const auto& chunk : chunks) {
         samples += chunk.size();
-        for (float x : chunk)
+        for (float x : chunk.samples)
             peak = std::max(peak, std::fabs(x));
     }
     EXPECT_GT(samples, 0u);
