@@ -286,7 +286,7 @@ TEST(BackendCapture, DefaultMicrophoneStartsInTheStreamFormat) {
 std::vector<float> joined(const std::vector<SampleChunk>& chunks) {
     std::vector<float> all;
     for (const auto& c : chunks)
-        all.insert(all.end(), c.begin(), c.end());
+        all.insert(all.end(), c.samples.begin(), c.samples.end());
     return all;
 }
 
@@ -386,8 +386,8 @@ TEST(BackendCapture, SystemAudioKeepsDeliveringSilenceWhileNothingPlays) {
     while (std::chrono::steady_clock::now() - from < 3s) {
         std::this_thread::sleep_for(100ms);
         for (const auto& c : buffer->take_all()) {
-            frames += c.size() / 2;
-            for (float x : c)
+            frames += c.samples.size() / 2;
+            for (float x : c.samples)
                 peak = std::max(peak, std::fabs(x));
         }
     }
