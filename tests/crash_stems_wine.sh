@@ -77,8 +77,12 @@ for mode in stems stems-silence; do
         instructions="$session/instructions.txt"
         if [ -f "$instructions" ]; then
             grep -q '^# sample_offset file$' "$instructions" || fail "$mode: instructions.txt has no header"
-            grep -qx '0 loopback' "$instructions" || fail "$mode: no line '0 loopback': $(cat "$instructions")"
-            grep -qx '0 mic' "$instructions" || fail "$mode: no line '0 mic': $(cat "$instructions")"
+            # Each segment's offset is where its first frame lies on the
+            # recording's timeline, which a device reaches a moment in.
+            for stem in loopback mic; do
+                grep -qE "^[0-9]+ $stem\$" "$instructions" ||
+                    fail "$mode: no line for $stem: $(cat "$instructions")"
+            done
         else
             fail "$mode: instructions.txt missing"
         fi
