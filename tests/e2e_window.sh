@@ -136,6 +136,7 @@ expect_stems stems
 session="$(find "$WORK/stems" -mindepth 1 -maxdepth 1 -type d -name 'recording_*' | head -n 1)"
 if [ -n "$session" ] && [ -f "$session/instructions.txt" ]; then
     grep -q '^#' "$session/instructions.txt" || fail "stems: instructions.txt has no header"
+    # Each segment's offset is where its first frame lies on the timeline.
     grep -qE '^[0-9]+ loopback$' "$session/instructions.txt" || fail "stems: no loopback line"
     grep -qE '^[0-9]+ mic$' "$session/instructions.txt" || fail "stems: no mic line"
 else
