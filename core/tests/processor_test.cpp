@@ -328,7 +328,7 @@ TEST(Processor, FollowsADeviceClockThatRunsFastOrSlow) {
         const test::RecpartData d = test::read_recpart(rig.stop_and_receive().at(0));
         const auto span = audio_span(d);
         ASSERT_TRUE(span);
-        EXPECT_LT(span->first, 2u);
+        EXPECT_LT(span->first, 100u) << "where it began, give or take the first stamps' jitter";
         // No frame dropped or repeated: the audio fills the timeline, give
         // or take the last chunk's flight.
         EXPECT_NEAR(static_cast<double>(span->second), static_cast<double>(d.frames()), 48 * 12);

@@ -4,9 +4,10 @@ namespace kestrune {
 
 void SampleQueue::append(std::span<const float> samples) {
     // Reclaim the consumed front before growing, so a steady stream reuses the
-    // same storage instead of growing without bound.
-    if (head_ > 0 &&
-        (head_ >= data_.size() / 2 || data_.size() + samples.size() > data_.capacity())) {
+    // same storage instead of growing without bound. A queue that always holds
+    // a stretch of audio (the write delay's) moves it only once it has been
+    // consumed three times over, not for every sample consumed.
+    if (head_ > 0 && (head_ >= 3 * size() || data_.size() + samples.size() > data_.capacity())) {
         data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
         head_ = 0;
     }

@@ -26,6 +26,9 @@ constexpr double LOOP_DAMPING = 0.707;
 // Errors beyond this (seconds) are caught up at a bounded pace instead of in
 // proportion, and are not learnt as rate: late audio, not a faster clock.
 constexpr double LOOP_ERROR_LIMIT = 0.005;
+// A new stretch's start is the mean of its first timestamps: about 150 ms of
+// chunks, which is all in hand before writing reaches it.
+constexpr int SETTLE_CHUNKS = 16;
 
 std::size_t block_len_of(const OutputFormat& f) {
     return static_cast<std::size_t>(f.channels) * std::max<std::uint32_t>(f.sample_rate / 200, 1);
@@ -371,8 +374,12 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     const double resync =
         static_cast<double>(s.target_rate) * std::chrono::duration<double>(RESYNC_GAP).count();
     if (s.anchored && !chunk.discontinuity && target - predicted <= resync) {
-        if (chunk.time)
-            follow_clock(s, target - predicted, static_cast<double>(frames) / rate);
+        if (chunk.time) {
+            if (s.settle_chunks < SETTLE_CHUNKS)
+                settle_anchor(s, target - predicted);
+            else
+                follow_clock(s, target - predicted, static_cast<double>(frames) / rate);
+        }
         return append_converted(s, chunk.samples);
     }
     if (s.anchored) {
@@ -400,8 +407,33 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     }
     s.anchor = at;
     s.anchored = true;
+    s.settle_chunks = chunk.time ? 1 : SETTLE_CHUNKS;
+    s.settle_sum = 0;
+    s.settle_applied = 0;
     s.runs.push_back(Run{at, {}});
     return append_converted(s, samples);
+}
+
+void Processor::settle_anchor(Source& s, double error_frames) {
+    // One timestamp can be milliseconds off: the stretch's start is the mean
+    // of its first few, for as long as none of it has been written.
+    Run& run = s.runs.back();
+    ++s.settle_chunks;
+    s.settle_sum += error_frames + static_cast<double>(s.settle_applied);
+    const auto shift = static_cast<std::int64_t>(
+        std::llround(s.settle_sum / static_cast<double>(s.settle_chunks)));
+    std::int64_t delta = shift - s.settle_applied;
+    if (delta == 0 || run.start != s.anchor)
+        return;
+    std::int64_t earliest = s.consumed;
+    if (s.runs.size() > 1) {
+        const Run& before = s.runs[s.runs.size() - 2];
+        earliest = std::max(earliest, before.start + run_frames(before.samples, s.target_channels));
+    }
+    delta = std::max(delta, earliest - run.start);
+    run.start += delta;
+    s.anchor += delta;
+    s.settle_applied += delta;
 }
 
 void Processor::follow_clock(Source& s, double error_frames, double seconds) {

@@ -121,6 +121,10 @@ private:
         // long it has been learning.
         double rate_error = 0;
         double smoothed_error = 0;
+        // The first chunks of a stretch, whose mean timestamp places it.
+        int settle_chunks = 0;
+        double settle_sum = 0;
+        std::int64_t settle_applied = 0;
         double learnt_seconds = 0;
         double drift = 1;
         // Timeline frames before this are written (or passed over).
@@ -149,6 +153,7 @@ private:
     [[nodiscard]] Result<void> append_converted(Source& s, std::span<const float> samples);
     [[nodiscard]] Result<void> close_stretch(Source& s);
     void follow_clock(Source& s, double error_frames, double seconds);
+    void settle_anchor(Source& s, double error_frames);
     void reset_source(Source& s);
     void take(Source& s, std::int64_t from, std::size_t frames, float* out, float gain);
     void write_mix(std::int64_t limit_ns);
