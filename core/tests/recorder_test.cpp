@@ -293,6 +293,16 @@ TEST_F(RecorderTest, SilencedStemsStayAligned) {
     EXPECT_NEAR(static_cast<double>(mic.frames()), static_cast<double>(loop.frames()), 24 * 240.0);
 }
 
+// 200 ms that end 100 ms before the file does: on a loaded machine the last
+// moments of a live source may reach the processor after the stop.
+std::vector<float> near_the_end(const test::RecpartData& d) {
+    const std::size_t frames = 48000 / 5, margin = 48000 / 10;
+    if (d.frames() < frames + margin)
+        return d.samples;
+    const auto end = d.samples.end() - static_cast<std::ptrdiff_t>(2 * margin);
+    return std::vector<float>(end - static_cast<std::ptrdiff_t>(2 * frames), end);
+}
+
 TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
     using Change = std::function<void(test::FakeBackend&)>;
     test::FakeDevice headphones = test::fake_device(FLOAT_STEREO);
@@ -354,7 +364,7 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
             c.back(fake);
         }
         EXPECT_EQ(wait_for_lost(false), std::vector<SourceSpec>{});
-        std::this_thread::sleep_for(300ms);
+        std::this_thread::sleep_for(500ms);
         const StopResult result = std::move(rec).stop();
         EXPECT_EQ(result.gapped, std::vector<SourceSpec>{c.source});
 
@@ -368,9 +378,9 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
         // Every stem spans the whole recording, gap or no gap.
         for (const auto& f : result.files)
             EXPECT_EQ(test::read_recpart(f).frames(), d.frames()) << f;
-        // The last 200 ms come from the device recorded after the change, in
-        // the format it came back with.
-        const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+        // The end comes from the device recorded after the change, in the
+        // format it came back with.
+        const std::vector<float> last = near_the_end(d);
         EXPECT_NEAR(amplitude_at(last, 2, 48000, c.tone_after), 0.5, 0.05);
         if (!c.lost_meanwhile)
             continue;
@@ -391,7 +401,7 @@ TEST_F(RecorderTest, SourcesFollowDevicesThatComeAndGo) {
         }
         EXPECT_GE(longest, 48000u / 5);
         EXPECT_GE(longest_start, 48000u / 10);
-        EXPECT_LT(longest_start + longest, d.frames() - 48000u / 5);
+        EXPECT_LT(longest_start + longest, d.frames() - 48000u * 3 / 10);
     }
 }
 
@@ -425,7 +435,7 @@ TEST_F(RecorderTest, DeviceSwitchedOnWithoutASlotGetsOne) {
         if (mode == RecordingMode::SingleFile) {
             ASSERT_EQ(result.files.size(), 1u);
             const test::RecpartData d = test::read_recpart(result.files[0]);
-            const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+            const std::vector<float> last = near_the_end(d);
             // 1/N over the three slots there are now.
             EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5 / 3, 0.02);
             EXPECT_NEAR(amplitude_at(last, 2, 48000, 440.0), 0.5 / 3, 0.02);
@@ -440,7 +450,7 @@ TEST_F(RecorderTest, DeviceSwitchedOnWithoutASlotGetsOne) {
             EXPECT_EQ(d.frames(), test::read_recpart(result.files[0]).frames());
         }
         ASSERT_GT(d.frames(), 48000u / 4);
-        const std::vector<float> last(d.samples.end() - 2 * 48000 / 5, d.samples.end());
+        const std::vector<float> last = near_the_end(d);
         EXPECT_NEAR(amplitude_at(last, 2, 48000, 1000.0), 0.5, 0.02);
     }
 }
