@@ -58,14 +58,20 @@ struct NoLocations final : SessionLocations {
 constexpr std::uint32_t OUT_RATE = 48000;
 constexpr double PULSE_LEVEL = 0.5;
 
-// Reads a float stereo stem as it is written and finds every rising pulse edge
-// (half level, interpolated between frames).
+// What a stem's pulses looked like, across all its part files.
+struct Edges {
+    std::vector<double> at;  // in output frames
+    std::uint64_t frame = 0;
+    float previous = 0;
+};
+
+// Reads one part of a float stereo stem as it is written and finds every
+// rising pulse edge (half level, interpolated between frames).
 class EdgeProbe final : public File {
 public:
-    explicit EdgeProbe(std::shared_ptr<std::vector<double>> edges) : edges_(std::move(edges)) {}
+    explicit EdgeProbe(std::shared_ptr<Edges> edges) : edges_(std::move(edges)) {}
 
     Result<std::size_t> write_some(std::span<const std::byte> data) override {
-        std::size_t from = 0;
         if (rewriting_)
             return data.size();
         if (offset_ == 0 && !data_start_) {
@@ -78,7 +84,7 @@ public:
             }
         }
         if (data_start_ && offset_ + data.size() > *data_start_) {
-            from = offset_ >= *data_start_ ? 0 : *data_start_ - offset_;
+            const std::size_t from = offset_ >= *data_start_ ? 0 : *data_start_ - offset_;
             for (std::size_t i = from; i < data.size(); ++i) {
                 partial_[partial_len_++] = static_cast<unsigned char>(data[i]);
                 if (partial_len_ == 8) {  // one stereo float frame
@@ -105,21 +111,20 @@ public:
 private:
     void sample(float v) {
         const double half = PULSE_LEVEL / 2;
-        if (previous_ < half && v >= half)
-            edges_->push_back(static_cast<double>(frame_ - 1) +
-                              (half - previous_) / (v - previous_));
-        previous_ = v;
-        ++frame_;
+        Edges& e = *edges_;
+        if (e.previous < half && v >= half)
+            e.at.push_back(static_cast<double>(e.frame - 1) +
+                           (half - e.previous) / (v - e.previous));
+        e.previous = v;
+        ++e.frame;
     }
 
-    std::shared_ptr<std::vector<double>> edges_;  // in output frames
+    std::shared_ptr<Edges> edges_;
     std::uint64_t offset_ = 0;
     bool rewriting_ = false;
     std::optional<std::uint64_t> data_start_;
     unsigned char partial_[8] = {};
     std::size_t partial_len_ = 0;
-    std::uint64_t frame_ = 0;
-    float previous_ = 0;
 };
 
 struct Device {
@@ -182,11 +187,19 @@ Outcome run(RecordingMode mode, const std::vector<Device>& devices, double hours
     }
     // Stems are read as they are written, never stored: ten hours of three
     // stems would fill the disk.
-    std::vector<std::shared_ptr<std::vector<double>>> probes;
+    // One record per source, whichever part file its audio is in (a stem is
+    // named after its source, and its parts after the stem).
+    std::vector<std::shared_ptr<Edges>> probes;
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        probes.push_back(std::make_shared<Edges>());
     WriterConfig writer;
-    writer.open = [&probes](const std::filesystem::path&) -> Result<FilePtr> {
-        probes.push_back(std::make_shared<std::vector<double>>());
-        return FilePtr(std::make_unique<EdgeProbe>(probes.back()));
+    writer.open = [&probes, &devices](const std::filesystem::path& path) -> Result<FilePtr> {
+        const std::string name = path.filename().string();
+        std::shared_ptr<Edges> edges = std::make_shared<Edges>();
+        for (std::size_t i = 0; i < devices.size(); ++i)
+            if (name.rfind(devices[i].name, 0) == 0)
+                edges = probes[i];
+        return FilePtr(std::make_unique<EdgeProbe>(edges));
     };
     NoLocations none;
     Result<Session> session = setup_session(request, none, writer);
@@ -290,7 +303,7 @@ Outcome run(RecordingMode mode, const std::vector<Device>& devices, double hours
     if (mode == RecordingMode::StemsSilence) {
         for (std::size_t i = 0; i < sims.size() && i < probes.size(); ++i) {
             const Simulated& s = sims[i];
-            for (double edge : *probes[i]) {
+            for (double edge : probes[i]->at) {
                 // The pulse whose capture time is nearest; its edge is half a
                 // frame before its first frame.
                 const double at_ns = edge / OUT_RATE * 1e9;

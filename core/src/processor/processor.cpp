@@ -19,9 +19,9 @@ constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
 // the delay-locked loops of audio bridges), wide while it learns a device's
 // rate and narrowing to LOOP_HZ_SETTLED, which averages several milliseconds
 // of timestamp jitter down to a small fraction of one.
-constexpr double LOOP_HZ_START = 1.0;
+constexpr double LOOP_HZ_START = 0.3;
 constexpr double LOOP_HZ_SETTLED = 0.1;
-constexpr double LOOP_NARROWING_SECONDS = 3.0;
+constexpr double LOOP_NARROWING_SECONDS = 5.0;
 constexpr double LOOP_DAMPING = 0.707;
 // Errors beyond this (seconds) are caught up at a bounded pace instead of in
 // proportion, and are not learnt as rate: late audio, not a faster clock.

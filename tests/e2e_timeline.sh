@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# One timeline under wine, on the private sound server. The same beeps reach
+# system audio and the microphone (the default input is the output's
+# monitor): their stems must agree within 1 ms. A microphone whose clock runs
+# 400 ppm fast (a pipe source fed by tests/pipe_feeder.py at that pace) must
+# keep its beeps within 2 ms of a steady one-per-second over 40 s. Every stem
+# of a recording has the same length, and --duration 3 gives 3.00 s files.
+# Assumes the Windows build exists (scripts/test.sh builds it first).
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BIN="$ROOT/build/windows/bin"
+EXE="$BIN/kestrune.exe"
+WATCH="$BIN/dialog_watch.exe"
+export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
+export WINEDEBUG=-all
+WORK="$(mktemp -d /tmp/kestrune-timeline.XXXXXX)"
+failures=0
+BEEP_PID=""
+FEED_PID=""
+WATCH_PID=""
+
+# shellcheck source=../scripts/lib/services.sh
+. "$ROOT/scripts/lib/services.sh"
+cleanup() {
+    [ -n "$BEEP_PID" ] && kill "$BEEP_PID" 2>/dev/null || true
+    [ -n "$FEED_PID" ] && kill "$FEED_PID" 2>/dev/null || true
+    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
+    kestrune_stop_services
+    [ -n "${KESTRUNE_KEEP_WORK:-}" ] || rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+for tool in "$EXE" "$WATCH"; do
+    [ -f "$tool" ] || { echo "e2e_timeline: $tool is missing; build the Windows tree" >&2; exit 1; }
+done
+"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
+"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
+kestrune_start_display
+kestrune_start_sound_server
+
+"$ROOT/scripts/wine-run.sh" "$WATCH" >"$WORK/boxes.txt" 2>/dev/null &
+WATCH_PID=$!
+win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
+
+# record NAME ARGS...: a timed run that must end by itself without a message box.
+record() {
+    local name="$1"
+    shift
+    mkdir -p "$WORK/$name"
+    set +e
+    timeout 180 "$ROOT/scripts/wine-run.sh" "$EXE" "$@" --output "$(win_path "$WORK/$name")" \
+        >"$WORK/$name.out" 2>"$WORK/$name.err"
+    local rc=$?
+    set -e
+    [ "$rc" = 0 ] || fail "$name: exit code $rc; stderr: $(cat "$WORK/$name.err")"
+    if [ -s "$WORK/boxes.txt" ]; then
+        fail "$name: a message box appeared: $(cat "$WORK/boxes.txt")"
+        : >"$WORK/boxes.txt"
+    fi
+}
+session_of() { find "$WORK/$1" -mindepth 1 -maxdepth 1 -type d -name 'recording_*' | head -n 1; }
+
+# onsets WAV: the start of every beep (first sample above 0.1 after 100 ms of
+# quiet), in seconds, one per line.
+onsets() {
+    local rate
+    rate="$(soxi -r "$1")"
+    sox "$1" -t f32 - remix 1 2>/dev/null | python3 -c '
+import sys, array
+rate = float(sys.argv[1])
+a = array.array("f"); a.frombytes(sys.stdin.buffer.read())
+quiet = 0
+for i, x in enumerate(a):
+    if abs(x) > 0.1:
+        if quiet >= rate / 10:
+            print("%.6f" % (i / rate))
+        quiet = 0
+    else:
+        quiet += 1' "$rate"
+}
+
+# A 1 kHz beep of 10 ms at the start of every second, played on a loop into
+# the default output, whose monitor is also the default input.
+sox -n -r 48000 -c 2 -b 16 "$WORK/beep.wav" synth 0.01 sine 1000 vol 0.5 pad 0 0.99
+sox "$WORK/beep.wav" "$WORK/beeps.wav" repeat 59
+( while true; do paplay -d spk "$WORK/beeps.wav" 2>/dev/null || sleep 1; done ) &
+BEEP_PID=$!
+
+# 1. The same beeps through both sources, and the stems' lengths.
+if [ -z "${KESTRUNE_ONLY_DRIFT:-}" ]; then
+record same --mic --stems-silence --duration 10
+session="$(session_of same)"
+if [ -n "$session" ] && [ -f "$session/loopback.wav" ] && [ -f "$session/mic.wav" ]; then
+    len_loop="$(soxi -s "$session/loopback.wav")"
+    len_mic="$(soxi -s "$session/mic.wav")"
+    echo "same: stems of $len_loop and $len_mic frames"
+    [ "$len_loop" = "$len_mic" ] || fail "same: stems of $len_loop and $len_mic frames"
+    onsets "$session/loopback.wav" >"$WORK/loop.txt"
+    onsets "$session/mic.wav" >"$WORK/mic.txt"
+    worst="$(python3 - "$WORK/loop.txt" "$WORK/mic.txt" <<'PY'
+import sys
+a = [float(x) for x in open(sys.argv[1])]
+b = [float(x) for x in open(sys.argv[2])]
+d = [min((y - x for y in b), key=abs) for x in a] if a and b else []
+d = [x for x in d if abs(x) < 0.5]
+print("%d %.3f" % (len(d), max((abs(x) for x in d), default=99) * 1000))
+PY
+)"
+    read -r pairs ms <<<"$worst"
+    echo "same: $pairs beeps, worst offset between the stems $ms ms"
+    [ "$pairs" -ge 5 ] || fail "same: only $pairs beeps in both stems"
+    python3 -c "import sys; sys.exit(0 if $ms <= 1.0 else 1)" || fail "same: offset $ms ms"
+else
+    fail "same: stems missing: $(ls -R "$WORK/same")"
+fi
+
+# 2. --duration 3: every file holds 3.00 s.
+record timed --mic --stems-silence --duration 3
+session="$(session_of timed)"
+for stem in loopback.wav mic.wav; do
+    if [ -n "$session" ] && [ -f "$session/$stem" ]; then
+        secs="$(soxi -D "$session/$stem")"
+        echo "timed: $stem $secs s"
+        python3 -c "import sys; sys.exit(0 if abs($secs - 3.0) <= 0.02 else 1)" ||
+            fail "timed: $stem is $secs s"
+    else
+        fail "timed: $stem missing"
+    fi
+done
+record timed_mix --mic --duration 3
+mix="$(find "$WORK/timed_mix" -maxdepth 1 -name 'recording_*.wav' | head -n 1)"
+if [ -n "$mix" ]; then
+    secs="$(soxi -D "$mix")"
+    echo "timed: mix $secs s"
+    python3 -c "import sys; sys.exit(0 if abs($secs - 3.0) <= 0.02 else 1)" || fail "timed: mix is $secs s"
+else
+    fail "timed: no mixed file"
+fi
+
+fi
+
+# 3. A microphone whose clock runs 400 ppm fast: its beeps come once a second
+# of real time, which is every 44117.64 of its frames.
+FIFO="$WORK/drift.fifo"
+pactl load-module module-pipe-source source_name=drift file="$FIFO" format=s16le rate=44100 \
+    channels=2 >/dev/null
+python3 "$ROOT/tests/pipe_feeder.py" "$FIFO" 400 &
+FEED_PID=$!
+pactl set-default-source drift
+record drift --mic --stems-silence --duration 40
+kill "$FEED_PID" 2>/dev/null || true
+FEED_PID=""
+session="$(session_of drift)"
+if [ -n "$session" ] && [ -f "$session/mic.wav" ]; then
+    onsets "$session/mic.wav" >"$WORK/drift.txt"
+    got="$(python3 - "$WORK/drift.txt" <<'PY'
+import sys
+t = [float(x) for x in open(sys.argv[1])]
+# Each beep against its whole second after the first: what is left is wander.
+d = [x - t[0] - round(x - t[0]) for x in t] if t else []
+print("%d %.3f" % (len(d), (max(d) - min(d)) * 1000 if d else 99))
+PY
+)"
+    read -r beeps ms <<<"$got"
+    echo "drift: $beeps beeps, wander $ms ms"
+    [ "$beeps" -ge 30 ] || fail "drift: only $beeps beeps"
+    python3 -c "import sys; sys.exit(0 if $ms <= 2.0 else 1)" || fail "drift: wander $ms ms"
+    len_loop="$(soxi -s "$session/loopback.wav")"
+    len_mic="$(soxi -s "$session/mic.wav")"
+    [ "$len_loop" = "$len_mic" ] || fail "drift: stems of $len_loop and $len_mic frames"
+else
+    fail "drift: mic stem missing: $(ls -R "$WORK/drift")"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "e2e_timeline: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "e2e_timeline: all checks passed"
