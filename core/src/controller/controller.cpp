@@ -33,19 +33,6 @@ std::string duration_text(std::uint64_t elapsed) {
     return text + std::to_string(minutes) + "m " + std::to_string(seconds) + "s";
 }
 
-std::string meter_label(const SourceSpec& spec) {
-    switch (spec.kind) {
-        case SourceKind::SystemAudio:
-            return "System audio";
-        case SourceKind::DefaultMicrophone:
-            return "Microphone";
-        case SourceKind::InputDevice:
-        case SourceKind::LoopbackDevice:
-            break;
-    }
-    return spec.name;
-}
-
 Control control_for(const SourceSpec& spec) {
     switch (spec.kind) {
         case SourceKind::DefaultMicrophone:
@@ -226,7 +213,7 @@ void Controller::update_meters() {
         }
         MeterBallistics& meter = state_.meters[i];
         meter.update(lost ? 0.0f : peak, now);
-        shown.push_back({meter_label(recording.source_spec(i)), meter.level_db(), meter.hold_db(),
+        shown.push_back({source_label(recording.source_spec(i)), meter.level_db(), meter.hold_db(),
                          meter.clipped(), lost});
     }
     view_.show_meters(shown);

@@ -80,10 +80,6 @@ private:
 // "Duration: 0m 7s", "Duration: 1h 2m 5s"; empty for 0 seconds.
 [[nodiscard]] std::string duration_text(std::uint64_t elapsed_secs);
 
-// The name a source's meter shows: "System audio", "Microphone" or the
-// device's name.
-[[nodiscard]] std::string meter_label(const SourceSpec& spec);
-
 // The control that belongs to a source: the microphone or system-audio check
 // box, or the device list for the named kinds.
 [[nodiscard]] Control control_for(const SourceSpec& spec);
