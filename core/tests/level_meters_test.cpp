@@ -163,7 +163,12 @@ TEST(ControllerMeters, ShowTheRecordedLevelPerRunningSource) {
             ctl.on_meter_tick();
         }
     };
-    until([&] { return view.meters.size() == 2 && view.meters[1].level_db > -30.0f; });
+    // Read once both have settled: a reading taken just after a tick that
+    // brought no new audio has already begun to fall.
+    until([&] {
+        return view.meters.size() == 2 && std::fabs(view.meters[0].level_db + 6.02f) <= 0.2f &&
+               std::fabs(view.meters[1].level_db + 18.06f) <= 0.2f;
+    });
     ASSERT_EQ(view.meters.size(), 2u);
     EXPECT_EQ(view.meters[0].label, "System audio");
     EXPECT_NEAR(view.meters[0].level_db, -6.02f, 0.2f);

@@ -368,7 +368,9 @@ TEST(BackendCapture, LoopbackOfANamedOutputRecordsOnlyThatOutput) {
     const ToneMeasure m = measure(all, 2, 44100);
     EXPECT_NEAR(m.frequency, 1500.0, 7.5);
     EXPECT_NEAR(amplitude_at(all, 2, 44100, 1500.0), 0.4f, 0.02f);
-    EXPECT_LT(amplitude_at(all, 2, 44100, 1000.0), 0.005f);
+    // Speakers' tone would arrive at 0.5; a block cut by a gap the loaded
+    // sound server leaves lets a trace of the other tone into its bin.
+    EXPECT_LT(amplitude_at(all, 2, 44100, 1000.0), 0.02f);
 }
 
 TEST(BackendCapture, SystemAudioKeepsDeliveringSilenceWhileNothingPlays) {
