@@ -106,6 +106,7 @@ public:
         return {};
     }
     Result<std::uint64_t> length() override { return 0; }
+    Result<void> sync() override { return {}; }
     Result<void> close() override { return {}; }
 
 private:
