@@ -10,6 +10,7 @@
 #include "convert/drift_resampler.hpp"
 #include "convert/resampler.hpp"
 #include "convert/source_converter.hpp"
+#include "convert/stretch_kernels.hpp"
 
 namespace kestrune {
 namespace {
@@ -228,6 +229,54 @@ TEST(DriftResampler, StretchesWithoutAudibleDistortion) {
                 std::max({worst, std::fabs(out[2 * m] - ideal), std::fabs(out[2 * m + 1] - ideal)});
         }
         EXPECT_LT(20 * std::log10(worst), -90.0);
+    }
+}
+
+// Each build of the inner loops against plain arithmetic, on coefficients
+// that differ per phase and tap, at steps on both sides of 1.
+TEST(StretchKernels, EveryBuildMatchesPlainArithmetic) {
+    using namespace stretch;
+    std::vector<float> table((PHASES + 1) * TAPS), pairs(2 * table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        table[i] = static_cast<float>(std::sin(0.37 * static_cast<double>(i)));
+        pairs[2 * i] = pairs[2 * i + 1] = table[i];
+    }
+    std::vector<float> x(2 * 700);
+    for (std::size_t i = 0; i < x.size(); ++i)
+        x[i] = static_cast<float>(std::cos(0.011 * static_cast<double>(i * i % 977)));
+    const Kernels builds[] = {baseline_kernels(), avx2_kernels()};
+    for (const double step : {1.0, 1.004, 0.9951}) {
+        for (const std::size_t channels : {1u, 2u}) {
+            for (const Kernels& k : builds) {
+                const Kernel kernel = channels == 1 ? k.mono : k.stereo;
+                if (!kernel)
+                    continue;  // this processor has no such build
+                SCOPED_TRACE(testing::Message() << "step " << step << ", " << channels << " ch");
+                std::vector<float> y(2 * 700, -9.0f);
+                const auto fixed = [](double v) {
+                    return static_cast<std::uint64_t>(std::ldexp(v, FRACTION_BITS));
+                };
+                stretch::Run r{x.data(),   y.data(),     650,          fixed(0.3),
+                               fixed(step), fixed(600), table.data(), pairs.data()};
+                const std::uint64_t start = r.pos;
+                const std::size_t made = kernel(r);
+                const std::size_t expected_made =
+                    static_cast<std::size_t>(std::ceil((600 - 0.3) / step - 1e-9));
+                EXPECT_EQ(made, std::min<std::size_t>(650, expected_made));
+                for (std::size_t m = 0; m < made; ++m) {
+                    const std::uint64_t pos = start + m * fixed(step);
+                    const float* h = table.data() + phase_of(pos) * TAPS;
+                    const float* in = x.data() + (pos >> FRACTION_BITS) * channels;
+                    for (std::size_t ch = 0; ch < channels; ++ch) {
+                        double want = 0;
+                        for (int t = 0; t < TAPS; ++t)
+                            want += static_cast<double>(h[t]) * in[t * channels + ch];
+                        ASSERT_NEAR(y[m * channels + ch], want, 1e-5) << "frame " << m;
+                    }
+                }
+                EXPECT_EQ(y[made * channels], -9.0f);  // nothing past the last
+            }
+        }
     }
 }
 

@@ -6,9 +6,7 @@
 #include <limits>
 #include <numbers>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
+#include "stretch_kernels.hpp"
 
 namespace kestrune {
 namespace {
@@ -17,12 +15,17 @@ namespace {
 // to 1 that successive frames use neighbouring phases, so the large table
 // costs little cache; the nearest phase is used, which leaves its error below
 // -100 dB for a 1 kHz tone at 48 kHz.
-constexpr int TAPS = 16;
-constexpr int HALF = TAPS / 2;
-constexpr int PHASES = 4096;
+using stretch::FRACTION_BITS;
+using stretch::HALF;
+using stretch::PHASES;
+using stretch::TAPS;
 constexpr double KAISER_BETA = 8.0;
 // Zero frames in front of the first input, so its output needs no history.
 constexpr std::size_t LEAD = HALF - 1;
+// Input frames taken per step; what history holds stays below twice this,
+// far below where a fixed-point position would overflow.
+constexpr std::size_t MAX_SLICE_FRAMES = 1 << 16;
+static_assert(FRACTION_BITS + 18 < 64);
 
 double bessel_i0(double x) {
     double sum = 1, term = 1;
@@ -83,50 +86,13 @@ const PairTable& pair_table() {
     return t;
 }
 
-// The two hot loops: one output frame from TAPS input frames. The x86 build
-// spells out the vector instructions (every x86-64 processor has SSE2);
-// elsewhere independent lanes let the compiler vectorize without reordering
-// a float sum on its own.
-#if defined(__SSE2__) || defined(_M_X64)
-void dot_stereo(const float* hh, const float* x, float* y) {
-    __m128 a = _mm_setzero_ps();
-    __m128 b = _mm_setzero_ps();
-    for (int k = 0; k < 2 * TAPS; k += 8) {
-        a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(hh + k), _mm_loadu_ps(x + k)));
-        b = _mm_add_ps(b, _mm_mul_ps(_mm_loadu_ps(hh + k + 4), _mm_loadu_ps(x + k + 4)));
-    }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, _mm_add_ps(a, b));
-    y[0] = lanes[0] + lanes[2];
-    y[1] = lanes[1] + lanes[3];
+const stretch::Kernels& kernels() {
+    static const stretch::Kernels k = [] {
+        const stretch::Kernels fast = stretch::avx2_kernels();
+        return fast.mono && fast.stereo ? fast : stretch::baseline_kernels();
+    }();
+    return k;
 }
-
-void dot_mono(const float* h, const float* x, float* y) {
-    __m128 a = _mm_setzero_ps();
-    for (int k = 0; k < TAPS; k += 4)
-        a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(h + k), _mm_loadu_ps(x + k)));
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, a);
-    y[0] = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
-}
-#else
-void dot_stereo(const float* hh, const float* x, float* y) {
-    float acc[4] = {0, 0, 0, 0};
-    for (int k = 0; k < 2 * TAPS; k += 4)
-        for (int l = 0; l < 4; ++l)
-            acc[l] += hh[k + l] * x[k + l];
-    y[0] = acc[0] + acc[2];
-    y[1] = acc[1] + acc[3];
-}
-
-void dot_mono(const float* h, const float* x, float* y) {
-    float acc[4] = {0, 0, 0, 0};
-    for (int k = 0; k < TAPS; k += 4)
-        for (int l = 0; l < 4; ++l)
-            acc[l] += h[k + l] * x[k + l];
-    y[0] = (acc[0] + acc[1]) + (acc[2] + acc[3]);
-}
-#endif
 
 }  // namespace
 
@@ -152,11 +118,19 @@ void DriftResampler::process(std::span<const float> samples, double ratio,
     if (channels_ == 0)
         return;
     ratio = std::clamp(ratio, 1 - MAX_DRIFT_CORRECTION, 1 + MAX_DRIFT_CORRECTION);
-    step_ = 1 / ratio;
+    // The step the loops take exactly, so that positions computed here agree
+    // with where they really are.
+    step_ = std::ldexp(std::round(std::ldexp(1 / ratio, FRACTION_BITS)), -FRACTION_BITS);
+    // In slices, so that a position in fixed point never overflows.
+    const std::size_t slice = MAX_SLICE_FRAMES * channels_;
     const std::size_t whole = samples.size() / channels_ * channels_;
-    history_.insert(history_.end(), samples.begin(), samples.begin() + whole);
-    fed_ += static_cast<double>(whole / channels_);
-    run(out, std::numeric_limits<double>::infinity());
+    for (std::size_t from = 0; from < whole; from += slice) {
+        const std::size_t to = std::min(whole, from + slice);
+        history_.insert(history_.end(), samples.begin() + static_cast<std::ptrdiff_t>(from),
+                        samples.begin() + static_cast<std::ptrdiff_t>(to));
+        fed_ += static_cast<double>((to - from) / channels_);
+        run(out, std::numeric_limits<double>::infinity());
+    }
 }
 
 void DriftResampler::flush(std::vector<float>& out) {
@@ -181,34 +155,43 @@ void DriftResampler::run(std::vector<float>& out, double limit) {
         n = to_limit > 0 ? static_cast<std::size_t>(std::ceil(to_limit)) : 0;
     const std::size_t at = out.size();
     out.resize(at + n * c);
-    float* y = out.data() + at;
-    const Table& t = table();
-    const PairTable& t2 = pair_table();
+    float* const y = out.data() + at;
+    // The position runs in fixed point within this call: whole frames above
+    // FRACTION_BITS, so the phase is a shift and the step adds exactly.
+    const auto base0 = static_cast<std::size_t>(position_);
+    const auto to_fixed = [](double v) {
+        return static_cast<std::uint64_t>(std::llround(std::ldexp(v, FRACTION_BITS)));
+    };
+    stretch::Run r{history_.data() + (base0 - (HALF - 1)) * c,
+                   y,
+                   n,
+                   to_fixed(position_ - static_cast<double>(base0)),
+                   to_fixed(step_),
+                   static_cast<std::uint64_t>(frames - HALF - base0) << FRACTION_BITS,
+                   table().front().data(),
+                   pair_table().front().data()};
     std::size_t made = 0;
-    for (; made < n; ++made) {
-        const auto base = static_cast<std::size_t>(position_);
-        // The last tap reads frame base + HALF.
-        if (base + HALF >= frames)
-            break;
-        const double frac = position_ - static_cast<double>(base);
-        const auto phase = static_cast<std::size_t>(frac * PHASES + 0.5);
-        const float* h = t[phase].data();
-        const float* x = history_.data() + (base - (HALF - 1)) * c;
-        if (c == 2) {
-            dot_stereo(t2[phase].data(), x, y);
-        } else if (c == 1) {
-            dot_mono(h, x, y);
-        } else {
+    if (c == 1) {
+        made = kernels().mono(r);
+    } else if (c == 2) {
+        made = kernels().stereo(r);
+    } else {
+        const Table& t = table();
+        for (; made < n && r.pos < r.last; ++made) {
+            const float* h = t[stretch::phase_of(r.pos)].data();
+            const float* x = r.x + static_cast<std::size_t>(r.pos >> FRACTION_BITS) * c;
             for (std::size_t ch = 0; ch < c; ++ch) {
                 float acc = 0;
                 for (int k = 0; k < TAPS; ++k)
                     acc += h[k] * x[k * c + ch];
-                y[ch] = acc;
+                r.y[ch] = acc;
             }
+            r.y += c;
+            r.pos += r.step;
         }
-        y += c;
-        position_ += step_;
     }
+    const std::uint64_t pos = r.pos;
+    position_ = static_cast<double>(base0) + std::ldexp(static_cast<double>(pos), -FRACTION_BITS);
     out.resize(at + made * c);
     made_ += static_cast<double>(made);
     // Keep only what the next output still reads.
