@@ -84,16 +84,18 @@ public:
             }
         }
         if (data_start_ && offset_ + data.size() > *data_start_) {
-            const std::size_t from = offset_ >= *data_start_ ? 0 : *data_start_ - offset_;
-            for (std::size_t i = from; i < data.size(); ++i) {
-                partial_[partial_len_++] = static_cast<unsigned char>(data[i]);
-                if (partial_len_ == 8) {  // one stereo float frame
-                    float left = 0;
-                    std::memcpy(&left, partial_, 4);
-                    sample(left);
-                    partial_len_ = 0;
-                }
+            // Byte by byte only up to a whole frame; the rest frame by frame,
+            // so that probing costs little beside the processor it times.
+            std::size_t i = offset_ >= *data_start_ ? 0 : *data_start_ - offset_;
+            for (; i < data.size() && partial_len_ != 0; ++i)
+                take_byte(static_cast<unsigned char>(data[i]));
+            for (; i + 8 <= data.size(); i += 8) {
+                float left = 0;
+                std::memcpy(&left, data.data() + i, 4);
+                sample(left);
             }
+            for (; i < data.size(); ++i)
+                take_byte(static_cast<unsigned char>(data[i]));
         }
         offset_ += data.size();
         return data.size();
@@ -110,6 +112,16 @@ public:
     Result<void> close() override { return {}; }
 
 private:
+    void take_byte(unsigned char b) {
+        partial_[partial_len_++] = b;
+        if (partial_len_ == 8) {  // one stereo float frame
+            float left = 0;
+            std::memcpy(&left, partial_, 4);
+            sample(left);
+            partial_len_ = 0;
+        }
+    }
+
     void sample(float v) {
         const double half = PULSE_LEVEL / 2;
         Edges& e = *edges_;
