@@ -1,6 +1,6 @@
 // The processor on a simulated clock over many hours, fed by simulated
 // devices whose clocks run off the recording's: +1000, -500 and +50 ppm, with
-// +/-3 ms of timestamp jitter, delivery 5 to 15 ms after capture, starts at 0,
+// timestamps up to 3 ms after the capture, delivery 5 to 15 ms after capture, starts at 0,
 // 150 and 400 ms, a 2 s dropout and a source switched off and on. Each device
 // sends a 2 ms pulse every second of its own time; the stems are read as they
 // are written and every pulse's edge is compared with when it was really
@@ -285,7 +285,7 @@ Outcome run(RecordingMode mode, const std::vector<Device>& devices, double hours
                 c.rate = s.d.rate;
                 c.channels = s.d.channels;
                 c.time = start + std::chrono::nanoseconds(static_cast<std::int64_t>(
-                                     s.captured_ns(s.frame) + 3e6 * s.random()));
+                                     s.captured_ns(s.frame) + 1.5e6 * (1 + s.random())));
                 c.discontinuity = s.d.dropout_at && s.frame == s.dropout_frame();
                 s.frame += n;
                 if (!off)

@@ -20,15 +20,23 @@ constexpr std::int64_t NS_PER_SECOND = 1'000'000'000;
 // rate and narrowing to LOOP_HZ_SETTLED, which averages several milliseconds
 // of timestamp jitter down to a small fraction of one.
 constexpr double LOOP_HZ_START = 0.3;
-constexpr double LOOP_HZ_SETTLED = 0.1;
+constexpr double LOOP_HZ_SETTLED = 0.02;
 constexpr double LOOP_NARROWING_SECONDS = 5.0;
 constexpr double LOOP_DAMPING = 0.707;
 // Errors beyond this (seconds) are caught up at a bounded pace instead of in
 // proportion, and are not learnt as rate: late audio, not a faster clock.
 constexpr double LOOP_ERROR_LIMIT = 0.005;
-// A new stretch's start is the mean of its first timestamps: about 150 ms of
-// chunks, which is all in hand before writing reaches it.
+// A timestamp is taken once audio has been captured, never before, and may
+// come late by milliseconds (a busy system, a driver that stamps packets as
+// they are read, a stream that hands over at once what it had queued). So a
+// stream is placed by the lower envelope of its timestamps: a new stretch by
+// the earliest its first chunks allow (about 150 ms of them, all in hand
+// before writing reaches it), and the loop by a low percentile of its errors
+// over the last ENVELOPE_SECONDS.
 constexpr int SETTLE_CHUNKS = 16;
+constexpr double SETTLE_SPAN_SECONDS = 0.1;
+constexpr double ENVELOPE_SECONDS = 0.5;
+constexpr std::size_t ENVELOPE_PERCENTILE_DIVISOR = 10;  // the 10th percentile
 
 std::size_t block_len_of(const OutputFormat& f) {
     return static_cast<std::size_t>(f.channels) * std::max<std::uint32_t>(f.sample_rate / 200, 1);
@@ -370,12 +378,28 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     }
     const double resync =
         static_cast<double>(s.target_rate) * std::chrono::duration<double>(RESYNC_GAP).count();
-    if (s.anchored && !chunk.discontinuity && target - predicted <= resync) {
-        if (chunk.time) {
-            if (s.settle_chunks < SETTLE_CHUNKS)
-                settle_anchor(s, target - predicted);
+    // Late stamps are a gap once they have held RESYNC_CONFIRM of audio and
+    // still are: after a stall, chunks handed over together carry about one
+    // stamp, so theirs fall back at once.
+    bool gap = false;
+    if (s.anchored && chunk.time && target - predicted > resync) {
+        const double error = target - predicted;
+        s.late_stamp_max = s.late_stamp_frames == 0 ? error : std::max(s.late_stamp_max, error);
+        s.late_stamp_frames += frames;
+        gap = static_cast<double>(s.late_stamp_frames) >=
+                  static_cast<double>(rate) * std::chrono::duration<double>(RESYNC_CONFIRM).count() &&
+              error >= s.late_stamp_max - resync;
+    } else {
+        s.late_stamp_frames = 0;
+    }
+    if (s.anchored && !chunk.discontinuity && !gap) {
+        // A late stamp not yet confirmed as a gap neither places nor steers.
+        if (chunk.time && s.late_stamp_frames == 0) {
+            if (s.settling)
+                settle_anchor(s, target - predicted, target - s.settle_first);
             else
-                follow_clock(s, target - predicted, static_cast<double>(frames) / rate);
+                follow_clock(s, lower_envelope(s, target - predicted),
+                             static_cast<double>(frames) / rate);
         }
         return append_converted(s, chunk.samples);
     }
@@ -404,33 +428,83 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     }
     s.anchor = at;
     s.anchored = true;
-    s.settle_chunks = chunk.time ? 1 : SETTLE_CHUNKS;
-    s.settle_sum = 0;
+    s.late_stamp_frames = 0;
+    s.settling = chunk.time.has_value();
+    s.settle_chunks = 1;
+    s.settle_first = target;
+    s.settle_min = 0;
+    s.envelope.clear();
     s.settle_applied = 0;
+    s.settle_start = at;
     s.runs.push_back(Run{at, {}});
     return append_converted(s, samples);
 }
 
-void Processor::settle_anchor(Source& s, double error_frames) {
-    // One timestamp can be milliseconds off: the stretch's start is the mean
-    // of its first few, for as long as none of it has been written.
+void Processor::settle_anchor(Source& s, double error_frames, double span_frames) {
+    // The stretch's start follows the earliest of its first timestamps, for
+    // as long as none of it has been written.
     Run& run = s.runs.back();
-    ++s.settle_chunks;
-    s.settle_sum += error_frames + static_cast<double>(s.settle_applied);
-    const auto shift = static_cast<std::int64_t>(
-        std::llround(s.settle_sum / static_cast<double>(s.settle_chunks)));
-    std::int64_t delta = shift - s.settle_applied;
-    if (delta == 0 || run.start != s.anchor)
+    if (run.start != s.settle_start) {
+        s.settling = false;
         return;
+    }
+    // Where this chunk says the stretch begins, against where it was put first.
+    const double says = error_frames + static_cast<double>(s.settle_applied);
+    ++s.settle_chunks;
+    s.settle_min = std::min(s.settle_min, says);
+    // Chunks handed over together carry nearly one stamp: the settling lasts
+    // until the stamps have moved on as well.
+    if (s.settle_chunks >= SETTLE_CHUNKS &&
+        span_frames >= SETTLE_SPAN_SECONDS * static_cast<double>(s.target_rate))
+        s.settling = false;
+    const auto shift = static_cast<std::int64_t>(std::llround(s.settle_min));
+    const std::int64_t delta = shift - s.settle_applied;
+    if (delta == 0)
+        return;
+    s.anchor += delta;
+    s.settle_applied += delta;
+    std::int64_t start = run.start + delta;
+    const std::int64_t ch = s.target_channels;
+    if (start < 0 && ch != 0) {
+        // Captured before the recording began.
+        const std::int64_t drop = std::min(-start, run_frames(run.samples, s.target_channels));
+        run.samples.drop(static_cast<std::size_t>(drop * ch));
+        s.stale_frames += static_cast<std::uint64_t>(drop);
+        start += drop;
+    }
     std::int64_t earliest = s.consumed;
     if (s.runs.size() > 1) {
         const Run& before = s.runs[s.runs.size() - 2];
         earliest = std::max(earliest, before.start + run_frames(before.samples, s.target_channels));
     }
-    delta = std::max(delta, earliest - run.start);
-    run.start += delta;
-    s.anchor += delta;
-    s.settle_applied += delta;
+    // A start still before the recording's (nothing is held then) stays: what
+    // comes next may be before it too, and is dropped as the writing passes.
+    const bool before_recording = start < 0 && earliest <= 0;
+    if (start < earliest && !before_recording) {
+        // It cannot go where writing or its own earlier audio has been: the
+        // whole stretch goes later.
+        s.anchor += earliest - start;
+        s.settle_applied += earliest - start;
+        start = earliest;
+    }
+    run.start = start;
+    s.settle_start = start;
+}
+
+double Processor::lower_envelope(Source& s, double error_frames) {
+    const double now = s.learnt_seconds;
+    s.envelope.emplace_back(now, error_frames);
+    while (s.envelope.front().first < now - ENVELOPE_SECONDS)
+        s.envelope.pop_front();
+    // A low percentile rather than the least: a stamp now and then comes
+    // early too, and one must not move the stream.
+    envelope_scratch_.clear();
+    for (const auto& [at, error] : s.envelope)
+        envelope_scratch_.push_back(error);
+    const auto k = envelope_scratch_.begin() +
+                   static_cast<std::ptrdiff_t>(envelope_scratch_.size() / ENVELOPE_PERCENTILE_DIVISOR);
+    std::nth_element(envelope_scratch_.begin(), k, envelope_scratch_.end());
+    return *k;
 }
 
 void Processor::follow_clock(Source& s, double error_frames, double seconds) {
@@ -457,8 +531,9 @@ Result<void> Processor::append_converted(Source& s, std::span<const float> sampl
     if (auto r = s.converter->convert(samples, s.drift, scratch_); !r)
         return fail(ErrorKind::Other, r.error());
     Run& run = s.runs.back();
-    if (run.samples.empty() && run.start < s.consumed) {
+    if (run.samples.empty() && run.start >= 0 && run.start < s.consumed) {
         // Writing has passed where this belongs: it goes as early as it can.
+        // (Before the recording's start, it is dropped as the writing passes.)
         const std::int64_t late = s.consumed - run.start;
         s.late_frames += static_cast<std::uint64_t>(late);
         run.start += late;
@@ -490,8 +565,10 @@ void Processor::take(Source& s, std::int64_t from, std::size_t frames, float* ou
         Run& r = s.runs.front();
         std::int64_t have = run_frames(r.samples, ch);
         if (r.start < from && have > 0) {
-            // Cannot happen while runs start at or after what is consumed.
+            // Only audio that a stream's first timestamps put before the
+            // recording began.
             const std::int64_t d = std::min(from - r.start, have);
+            s.stale_frames += static_cast<std::uint64_t>(d);
             r.samples.drop(static_cast<std::size_t>(d) * ch);
             r.start += d;
             have -= d;
@@ -629,6 +706,7 @@ TimelineStats Processor::stats() const {
     st.largest_backlog = largest_backlog_;
     for (const Source& s : sources_) {
         st.late_frames.push_back(s.late_frames);
+        st.stale_frames.push_back(s.stale_frames);
         st.drift.push_back(1 + s.rate_error);
     }
     return st;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -36,10 +37,13 @@ inline constexpr std::chrono::milliseconds CYCLE_INTERVAL{5};
 // the slowest device and the resampler's own delay are in place before their
 // stretch of the timeline is written.
 inline constexpr std::chrono::milliseconds WRITE_DELAY{200};
-// A chunk this much later than where its source's audio has reached starts a
-// new stretch after silence; smaller differences are drift and jitter, and
-// the rate correction absorbs them.
+// Chunks this much later than where their source's audio has reached start a
+// new stretch after silence, once they hold RESYNC_CONFIRM of audio and stay
+// that late (late stamps that soon fall back are reads that came late, not a
+// gap); smaller differences are drift and jitter, and the rate correction
+// absorbs them.
 inline constexpr std::chrono::milliseconds RESYNC_GAP{20};
+inline constexpr std::chrono::milliseconds RESYNC_CONFIRM{30};
 
 struct SourceInput {
     std::shared_ptr<SampleBuffer> buffer;        // shared with the capture
@@ -79,6 +83,9 @@ struct TimelineStats {
     // Frames placed after their time because they came later than the writing
     // (which runs WRITE_DELAY behind the clock), per source.
     std::vector<std::uint64_t> late_frames;
+    // Frames a stream handed over at its start that its timestamps put before
+    // the recording began (audio it had queued), dropped, per source.
+    std::vector<std::uint64_t> stale_frames;
     // The most frames any source held waiting to be written.
     std::uint64_t largest_backlog = 0;
     // Each source's clock as the processor has learnt it: output frames per
@@ -123,10 +130,18 @@ private:
         // long it has been learning.
         double rate_error = 0;
         double smoothed_error = 0;
-        // The first chunks of a stretch, whose mean timestamp places it.
+        // The first chunks of a stretch, whose earliest timestamp places it,
+        // and where that put the run (once writing moves it, the loop takes
+        // over).
+        bool settling = false;
         int settle_chunks = 0;
-        double settle_sum = 0;
+        double settle_first = 0;  // the first chunk's timestamp, in frames
+        double settle_min = 0;
         std::int64_t settle_applied = 0;
+        std::int64_t settle_start = 0;
+        // The loop's recent errors, for their lower envelope: (stream
+        // seconds, error in frames).
+        std::deque<std::pair<double, double>> envelope;
         double learnt_seconds = 0;
         double drift = 1;
         // Timeline frames before this are written (or passed over).
@@ -138,6 +153,11 @@ private:
         std::uint16_t target_channels = 0;
         std::vector<SampleChunk> taken;
         std::uint64_t late_frames = 0;
+        std::uint64_t stale_frames = 0;
+        // Input frames of the chunks in a row that came RESYNC_GAP late, and
+        // the largest of their errors.
+        std::uint64_t late_stamp_frames = 0;
+        double late_stamp_max = 0;
         // Instructed stems: the open segment's first frame on the timeline,
         // once its first audio has arrived; then how far its file reaches.
         std::optional<std::int64_t> segment_start;
@@ -155,7 +175,11 @@ private:
     [[nodiscard]] Result<void> append_converted(Source& s, std::span<const float> samples);
     [[nodiscard]] Result<void> close_stretch(Source& s);
     void follow_clock(Source& s, double error_frames, double seconds);
-    void settle_anchor(Source& s, double error_frames);
+    // span_frames: how far this chunk's timestamp is past the stretch's first.
+    void settle_anchor(Source& s, double error_frames, double span_frames);
+    // A low percentile of the source's errors over the last ENVELOPE_SECONDS,
+    // this one included.
+    [[nodiscard]] double lower_envelope(Source& s, double error_frames);
     void reset_source(Source& s);
     void take(Source& s, std::int64_t from, std::size_t frames, float* out, float gain);
     void write_mix(std::int64_t limit_ns);
@@ -181,6 +205,7 @@ private:
     std::optional<std::int64_t> stop_ns_;  // when the stop flag was first seen
     std::uint64_t largest_backlog_ = 0;
     std::vector<float> scratch_;
+    std::vector<double> envelope_scratch_;
     std::vector<float> block_;
     bool finished_ = false;
 };
