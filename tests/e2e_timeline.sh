@@ -174,8 +174,10 @@ PY
     read -r beeps ms <<<"$got"
     echo "drift: $beeps beeps, wander $ms ms"
     [ "$beeps" -ge 30 ] || fail "drift: only $beeps beeps"
-    # Reported, not asserted, for the same reason: the pipe source hands over
-    # its queued audio under one read-time stamp.
+    # Reported, not asserted: under wine the pipe's audio is stamped when it
+    # is read, the sound server now and then loses some of it, and a stall
+    # can outlast the write delay, so the figure moves with the machine's
+    # load (4 to 7 ms on a quiet machine, more when a stall hits).
     python3 -c "import sys; sys.exit(0 if $ms <= 2.0 else 1)" ||
         echo "drift: note: wander $ms ms is above the 2 ms goal"
     len_loop="$(soxi -s "$session/loopback.wav")"

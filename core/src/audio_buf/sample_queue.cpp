@@ -11,6 +11,10 @@ void SampleQueue::append(std::span<const float> samples) {
         data_.erase(data_.begin(), data_.begin() + static_cast<std::ptrdiff_t>(head_));
         head_ = 0;
     }
+    // Room for four times what is held, so the next move is that far off.
+    const std::size_t wanted = 4 * (data_.size() + samples.size());
+    if (data_.capacity() < wanted)
+        data_.reserve(wanted);
     data_.insert(data_.end(), samples.begin(), samples.end());
 }
 
