@@ -57,6 +57,7 @@ struct NoLocations final : SessionLocations {
 
 constexpr std::uint32_t OUT_RATE = 48000;
 constexpr double PULSE_LEVEL = 0.5;
+constexpr float HALF_LEVEL = PULSE_LEVEL / 2;
 
 // What a stem's pulses looked like, across all its part files.
 struct Edges {
@@ -89,11 +90,19 @@ public:
             std::size_t i = offset_ >= *data_start_ ? 0 : *data_start_ - offset_;
             for (; i < data.size() && partial_len_ != 0; ++i)
                 take_byte(static_cast<unsigned char>(data[i]));
-            for (; i + 8 <= data.size(); i += 8) {
-                float left = 0;
-                std::memcpy(&left, data.data() + i, 4);
-                sample(left);
+            Edges& e = *edges_;
+            float previous = e.previous;
+            std::uint64_t frame = e.frame;
+            for (; i + 8 <= data.size(); i += 8, ++frame) {
+                float v = 0;
+                std::memcpy(&v, data.data() + i, 4);
+                if (previous < HALF_LEVEL && v >= HALF_LEVEL) [[unlikely]]
+                    e.at.push_back(static_cast<double>(frame - 1) +
+                                   (HALF_LEVEL - previous) / (v - previous));
+                previous = v;
             }
+            e.previous = previous;
+            e.frame = frame;
             for (; i < data.size(); ++i)
                 take_byte(static_cast<unsigned char>(data[i]));
         }
@@ -123,11 +132,10 @@ private:
     }
 
     void sample(float v) {
-        const double half = PULSE_LEVEL / 2;
         Edges& e = *edges_;
-        if (e.previous < half && v >= half)
+        if (e.previous < HALF_LEVEL && v >= HALF_LEVEL)
             e.at.push_back(static_cast<double>(e.frame - 1) +
-                           (half - e.previous) / (v - e.previous));
+                           (HALF_LEVEL - e.previous) / (v - e.previous));
         e.previous = v;
         ++e.frame;
     }
