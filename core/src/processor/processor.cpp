@@ -496,6 +496,11 @@ double Processor::lower_envelope(Source& s, double error_frames) {
     s.envelope.emplace_back(now, error_frames);
     while (s.envelope.front().first < now - ENVELOPE_SECONDS)
         s.envelope.pop_front();
+    // Once the loop has narrowed, refreshed a few times per window, which is
+    // plenty for a loop that slow; while it learns, every chunk counts.
+    const bool narrowed = now > LOOP_HZ_START / LOOP_HZ_SETTLED * LOOP_NARROWING_SECONDS;
+    if (narrowed && s.envelope.size() > 1 && now < s.envelope_at + ENVELOPE_SECONDS / 8)
+        return s.envelope_value;
     // A low percentile rather than the least: a stamp now and then comes
     // early too, and one must not move the stream.
     envelope_scratch_.clear();
@@ -504,6 +509,8 @@ double Processor::lower_envelope(Source& s, double error_frames) {
     const auto k = envelope_scratch_.begin() +
                    static_cast<std::ptrdiff_t>(envelope_scratch_.size() / ENVELOPE_PERCENTILE_DIVISOR);
     std::nth_element(envelope_scratch_.begin(), k, envelope_scratch_.end());
+    s.envelope_at = now;
+    s.envelope_value = *k;
     return *k;
 }
 

@@ -142,6 +142,8 @@ private:
         // The loop's recent errors, for their lower envelope: (stream
         // seconds, error in frames).
         std::deque<std::pair<double, double>> envelope;
+        double envelope_at = 0;     // when its percentile was last taken
+        double envelope_value = 0;  // and what it was
         double learnt_seconds = 0;
         double drift = 1;
         // Timeline frames before this are written (or passed over).
