@@ -145,7 +145,9 @@ fi
 record silence --mic --stems-silence --duration 3
 expect_stems silence
 
-# 3. Killed hard two seconds into the recording, then repaired.
+# 3. Killed hard four seconds into the recording, then repaired. Wine may
+# take up to two seconds to start a device, so two would leave a take with
+# no audio in it.
 mkdir -p "$WORK/crash"
 # In a subshell whose own complaint about the killed program is dropped.
 (
@@ -157,7 +159,7 @@ for _ in $(seq 1 300); do
     [ -n "$(find "$WORK/crash" -name '*.recpart' 2>/dev/null)" ] && break
     sleep 0.1
 done
-sleep 2
+sleep 4
 # Everything in this private prefix is ours: the program and the box watcher.
 "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
 wait "$CRASH_PID" 2>/dev/null || true
@@ -174,8 +176,8 @@ if [ "${#parts[@]}" = 1 ]; then
     grep -q '^Repaired: ' "$WORK/repair.out" || fail "repair: $(cat "$WORK/repair.out" "$WORK/repair.err")"
     mapfile -t wavs < <(find "$WORK/crash" -maxdepth 1 -name 'recording_*.wav')
     if [ "${#wavs[@]}" = 1 ]; then
-        # Two seconds were recorded; a crash may cost the last few hundred ms.
-        expect_tones crash "${wavs[0]}" 1.6 3.0 0.25 0.25
+        # Four seconds were recorded; a crash may cost the last few hundred ms.
+        expect_tones crash "${wavs[0]}" 3.4 5.0 0.25 0.25
     else
         fail "crash: ${#wavs[@]} .wav files after repair"
     fi
