@@ -27,9 +27,12 @@
 #include "processor/processor.hpp"
 #include "session/session.hpp"
 
+#include "bench_support.hpp"
+
 namespace {
 
 using namespace kestrune;
+using namespace kestrune::bench;
 using namespace std::chrono_literals;
 
 // The calling thread's user and system CPU seconds so far.
@@ -42,26 +45,6 @@ std::pair<double, double> thread_user_system() {
     return {s(u.ru_utime), s(u.ru_stime)};
 }
 
-double thread_cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-class SteppedClock final : public CycleClock {
-public:
-    std::chrono::nanoseconds now() override { return t_; }
-    void sleep_for(std::chrono::nanoseconds d) override { t_ += d; }
-
-private:
-    std::chrono::nanoseconds t_{0};
-};
-
-struct NoLocations final : SessionLocations {
-    std::optional<std::filesystem::path> working_dir() const override { return std::nullopt; }
-    std::optional<std::filesystem::path> program_path() const override { return std::nullopt; }
-    std::optional<std::filesystem::path> documents_dir() const override { return std::nullopt; }
-};
 
 struct Source {
     std::string label;

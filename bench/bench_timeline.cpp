@@ -11,8 +11,6 @@
 //
 // Optional argument: simulated hours (default 10).
 
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,31 +27,14 @@
 #include "processor/processor.hpp"
 #include "session/session.hpp"
 
+#include "bench_support.hpp"
+
 namespace {
 
 using namespace kestrune;
+using namespace kestrune::bench;
 using namespace std::chrono_literals;
 
-double thread_cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-class SteppedClock final : public CycleClock {
-public:
-    std::chrono::nanoseconds now() override { return t_; }
-    void sleep_for(std::chrono::nanoseconds d) override { t_ += d; }
-
-private:
-    std::chrono::nanoseconds t_{1'000'000'000};
-};
-
-struct NoLocations final : SessionLocations {
-    std::optional<std::filesystem::path> working_dir() const override { return std::nullopt; }
-    std::optional<std::filesystem::path> program_path() const override { return std::nullopt; }
-    std::optional<std::filesystem::path> documents_dir() const override { return std::nullopt; }
-};
 
 constexpr std::uint32_t OUT_RATE = 48000;
 constexpr double PULSE_LEVEL = 0.5;
@@ -252,7 +233,7 @@ Outcome run(RecordingMode mode, const std::vector<Device>& devices, double hours
     setup.mode = mode;
     setup.writer = writer;
 
-    SteppedClock clock;
+    SteppedClock clock(1s);
     const auto start = clock.now();
     Processor processor(std::move(setup), clock);
     std::vector<Simulated> sims;

@@ -7,38 +7,13 @@
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-EXE="$ROOT/build/windows/bin/kestrune.exe"
-export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
-export WINEDEBUG=-all
-WORK="$(mktemp -d /tmp/kestrune-crash-stems.XXXXXX)"
-failures=0
-TONE_PID=""
-
-# shellcheck source=../scripts/lib/services.sh
-. "$ROOT/scripts/lib/services.sh"
-cleanup() {
-    [ -n "$TONE_PID" ] && kill "$TONE_PID" 2>/dev/null || true
-    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-    kestrune_stop_services
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-[ -f "$EXE" ] || { echo "crash_stems_wine: $EXE is missing; build the Windows tree" >&2; exit 1; }
-"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
-kestrune_start_display
-kestrune_start_sound_server
+# shellcheck source=lib/wine_e2e.sh
+. "$ROOT/tests/lib/wine_e2e.sh"
+e2e_begin crash_stems_wine "$EXE"
 
 sox -n -r 44100 -c 2 -b 16 "$WORK/tone.wav" synth 60 sine 440 vol 0.5
 ( while true; do paplay -d spk "$WORK/tone.wav" 2>/dev/null || sleep 1; done ) &
-TONE_PID=$!
-
-win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
+E2E_BACKGROUND+=($!)
 
 # crash NAME MODE_FLAG: records for RECORD_SECONDS after the first stem file
 # appears, then kills every process of the private prefix.
@@ -119,8 +94,4 @@ for mode in stems stems-silence; do
     done
 done
 
-if [ "$failures" -gt 0 ]; then
-    echo "crash_stems_wine: $failures failure(s)" >&2
-    exit 1
-fi
-echo "crash_stems_wine: all checks passed"
+e2e_end

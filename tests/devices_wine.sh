@@ -15,40 +15,9 @@
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-EXE="$ROOT/build/windows/bin/kestrune.exe"
-export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
-export WINEDEBUG=-all
-WORK="$(mktemp -d /tmp/kestrune-devices.XXXXXX)"
-failures=0
-PLAYERS=()
-
-# shellcheck source=../scripts/lib/services.sh
-. "$ROOT/scripts/lib/services.sh"
-# Stops the tone loops and the players they started.
-stop_players() {
-    for p in "${PLAYERS[@]}"; do
-        kill "$p" 2>/dev/null || true
-        pkill -P "$p" 2>/dev/null || true
-    done
-    PLAYERS=()
-}
-cleanup() {
-    stop_players
-    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-    kestrune_stop_services
-    [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-[ -f "$EXE" ] || { echo "devices_wine: $EXE is missing; build the Windows tree" >&2; exit 1; }
-"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
-kestrune_start_display
-kestrune_start_sound_server
+# shellcheck source=lib/wine_e2e.sh
+. "$ROOT/tests/lib/wine_e2e.sh"
+e2e_begin devices_wine "$EXE"
 
 sox -n -r 44100 -c 2 -b 16 "$WORK/speakers.wav" synth 30 sine 440 vol 0.5
 sox -n -r 44100 -c 2 -b 16 "$WORK/headphones.wav" synth 30 sine 1000 vol 0.5
@@ -57,16 +26,15 @@ sox -n -r 44100 -c 2 -b 16 "$WORK/headphones.wav" synth 30 sine 1000 vol 0.5
 # its own playing into each output. The server moves every playing stream to
 # a new default output, so each case starts from here afresh.
 reset_devices() {
-    stop_players
+    e2e_stop_background
     pactl set-default-sink spk
     pactl set-default-source spk.monitor
     ( while true; do paplay -d spk "$WORK/speakers.wav" 2>/dev/null || sleep 0.2; done ) &
-    PLAYERS+=($!)
+    E2E_BACKGROUND+=($!)
     ( while true; do paplay -d spk2 "$WORK/headphones.wav" 2>/dev/null || sleep 0.2; done ) &
-    PLAYERS+=($!)
+    E2E_BACKGROUND+=($!)
 }
 
-win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
 seconds() { soxi -D "$1" 2>/dev/null || echo 0; }
 
 # record NAME ACTION: a six-second stem recording of system audio and the
@@ -130,8 +98,4 @@ if grep -v '^Loopback capture error: device lost: GetBuffer: 0x88890004$' "$WORK
     fail "unloaded: unexpected standard error"
 fi
 
-if [ "$failures" -gt 0 ]; then
-    echo "devices_wine: $failures failure(s)" >&2
-    exit 1
-fi
-echo "devices_wine: all checks passed"
+e2e_end

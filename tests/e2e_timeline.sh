@@ -9,60 +9,11 @@
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BIN="$ROOT/build/windows/bin"
-EXE="$BIN/kestrune.exe"
-WATCH="$BIN/dialog_watch.exe"
-export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
-export WINEDEBUG=-all
-WORK="$(mktemp -d /tmp/kestrune-timeline.XXXXXX)"
-failures=0
-BEEP_PID=""
-FEED_PID=""
-WATCH_PID=""
+# shellcheck source=lib/wine_e2e.sh
+. "$ROOT/tests/lib/wine_e2e.sh"
+e2e_begin e2e_timeline "$EXE" "$WATCH"
 
-# shellcheck source=../scripts/lib/services.sh
-. "$ROOT/scripts/lib/services.sh"
-cleanup() {
-    [ -n "$BEEP_PID" ] && kill "$BEEP_PID" 2>/dev/null || true
-    [ -n "$FEED_PID" ] && kill "$FEED_PID" 2>/dev/null || true
-    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-    kestrune_stop_services
-    [ -n "${KESTRUNE_KEEP_WORK:-}" ] || rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-for tool in "$EXE" "$WATCH"; do
-    [ -f "$tool" ] || { echo "e2e_timeline: $tool is missing; build the Windows tree" >&2; exit 1; }
-done
-"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
-kestrune_start_display
-kestrune_start_sound_server
-
-"$ROOT/scripts/wine-run.sh" "$WATCH" >"$WORK/boxes.txt" 2>/dev/null &
-WATCH_PID=$!
-win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
-
-# record NAME ARGS...: a timed run that must end by itself without a message box.
-record() {
-    local name="$1"
-    shift
-    mkdir -p "$WORK/$name"
-    set +e
-    timeout 180 "$ROOT/scripts/wine-run.sh" "$EXE" "$@" --output "$(win_path "$WORK/$name")" \
-        >"$WORK/$name.out" 2>"$WORK/$name.err"
-    local rc=$?
-    set -e
-    [ "$rc" = 0 ] || fail "$name: exit code $rc; stderr: $(cat "$WORK/$name.err")"
-    if [ -s "$WORK/boxes.txt" ]; then
-        fail "$name: a message box appeared: $(cat "$WORK/boxes.txt")"
-        : >"$WORK/boxes.txt"
-    fi
-}
+e2e_watch_boxes
 session_of() { find "$WORK/$1" -mindepth 1 -maxdepth 1 -type d -name 'recording_*' | head -n 1; }
 
 # onsets WAV: the start of every beep (first sample above 0.1 after 100 ms of
@@ -89,7 +40,7 @@ for i, x in enumerate(a):
 sox -n -r 48000 -c 2 -b 16 "$WORK/beep.wav" synth 0.01 sine 1000 vol 0.5 pad 0 0.99
 sox "$WORK/beep.wav" "$WORK/beeps.wav" repeat 59
 ( while true; do paplay -d spk "$WORK/beeps.wav" 2>/dev/null || sleep 1; done ) &
-BEEP_PID=$!
+E2E_BACKGROUND+=($!)
 
 # 1. The same beeps through both sources, and the stems' lengths.
 if [ -z "${KESTRUNE_ONLY_DRIFT:-}" ]; then
@@ -156,10 +107,10 @@ pactl load-module module-pipe-source source_name=drift file="$FIFO" format=s16le
     channels=2 >/dev/null
 python3 "$ROOT/tests/pipe_feeder.py" "$FIFO" 400 &
 FEED_PID=$!
+E2E_BACKGROUND+=("$FEED_PID")
 pactl set-default-source drift
 record drift --mic --stems-silence --duration 40
 kill "$FEED_PID" 2>/dev/null || true
-FEED_PID=""
 session="$(session_of drift)"
 if [ -n "$session" ] && [ -f "$session/mic.wav" ]; then
     onsets "$session/mic.wav" >"$WORK/drift.txt"
@@ -187,8 +138,4 @@ else
     fail "drift: mic stem missing: $(ls -R "$WORK/drift")"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "e2e_timeline: $failures check(s) failed" >&2
-    exit 1
-fi
-echo "e2e_timeline: all checks passed"
+e2e_end

@@ -9,41 +9,9 @@
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BIN="$ROOT/build/windows/bin"
-EXE="$BIN/kestrune.exe"
-WATCH="$BIN/dialog_watch.exe"
-export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$ROOT/build/wineprefix}"
-export WINEDEBUG=-all
-WORK="$(mktemp -d /tmp/kestrune-e2e.XXXXXX)"
-failures=0
-TONE_PID=""
-TONE2_PID=""
-WATCH_PID=""
-
-# shellcheck source=../scripts/lib/services.sh
-. "$ROOT/scripts/lib/services.sh"
-cleanup() {
-    for pid in "$TONE_PID" "$TONE2_PID"; do
-        [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    done
-    "$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-    kestrune_stop_services
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-for tool in "$EXE" "$WATCH"; do
-    [ -f "$tool" ] || { echo "e2e_window: $tool is missing; build the Windows tree" >&2; exit 1; }
-done
-# A wine session left from a run without this display cannot open windows here.
-"$ROOT/scripts/wine-root.sh" wineserver -k >/dev/null 2>&1 || true
-"$ROOT/scripts/wine-root.sh" wineserver -w >/dev/null 2>&1 || true
-kestrune_start_display
-kestrune_start_sound_server
+# shellcheck source=lib/wine_e2e.sh
+. "$ROOT/tests/lib/wine_e2e.sh"
+e2e_begin e2e_window "$EXE" "$WATCH"
 
 pactl set-default-source spk2.monitor
 # Each tone at half scale, long enough for every run below; played in a loop.
@@ -54,22 +22,11 @@ play_loop() {
     while true; do paplay -d "$1" "$WORK/$2.wav" 2>/dev/null || sleep 1; done
 }
 play_loop spk "$SYSTEM_HZ" &
-TONE_PID=$!
+E2E_BACKGROUND+=($!)
 play_loop spk2 "$MIC_HZ" &
-TONE2_PID=$!
+E2E_BACKGROUND+=($!)
 
-"$ROOT/scripts/wine-run.sh" "$WATCH" >"$WORK/boxes.txt" 2>/dev/null &
-WATCH_PID=$!
-
-# Fails the current check with the text of any message box that appeared.
-check_boxes() {
-    if [ -s "$WORK/boxes.txt" ]; then
-        fail "$1: a message box appeared: $(cat "$WORK/boxes.txt")"
-        : >"$WORK/boxes.txt"
-    fi
-}
-
-win_path() { "$ROOT/scripts/wine-root.sh" winepath -w "$1" 2>/dev/null; }
+e2e_watch_boxes
 
 # expect_tones NAME WAV MIN_SECONDS MAX_SECONDS SYSTEM_LEVEL MIC_LEVEL: the
 # file's length, and each tone at its level within 0.05 (a level of 0: absent).
@@ -85,19 +42,6 @@ expect_tones() {
         fail "$1: microphone at $mic, wanted $6"
 }
 
-# record NAME ARGS...: a timed run; it must exit 0 by itself.
-record() {
-    local name="$1"
-    shift
-    mkdir -p "$WORK/$name"
-    set +e
-    timeout 120 "$ROOT/scripts/wine-run.sh" "$EXE" "$@" --output "$(win_path "$WORK/$name")" \
-        >"$WORK/$name.out" 2>"$WORK/$name.err"
-    local rc=$?
-    set -e
-    [ "$rc" = 0 ] || fail "$name: exit code $rc; stderr: $(cat "$WORK/$name.err")"
-    check_boxes "$name"
-}
 
 # 1. One mixed file of about three seconds.
 record mixed --mic --duration 3
@@ -185,8 +129,4 @@ else
     fail "crash: ${#parts[@]} .recpart files: $(ls "$WORK/crash")"
 fi
 
-if [ "$failures" -gt 0 ]; then
-    echo "e2e_window: $failures failure(s)" >&2
-    exit 1
-fi
-echo "e2e_window: all checks passed"
+e2e_end

@@ -57,9 +57,9 @@ std::expected<void, std::string> SourceConverter::convert(std::span<const float>
     // gives the same result; the side with fewer channels costs less.
     stretched_.clear();
     if (drift_channels() < native_channels_) {
-        std::vector<float> mapped;
-        channel_map_.apply(at_rate, mapped);
-        drift_.process(mapped, drift, out);
+        mapped_.clear();
+        channel_map_.apply(at_rate, mapped_);
+        drift_.process(mapped_, drift, out);
     } else {
         drift_.process(at_rate, drift, stretched_);
         channel_map_.apply(stretched_, out);
@@ -77,9 +77,9 @@ std::expected<void, std::string> SourceConverter::flush(std::vector<float>& out)
     }
     stretched_.clear();
     if (drift_channels() < native_channels_) {
-        std::vector<float> mapped;
-        channel_map_.apply(scratch_, mapped);
-        drift_.process(mapped, 1.0, out);
+        mapped_.clear();
+        channel_map_.apply(scratch_, mapped_);
+        drift_.process(mapped_, 1.0, out);
         drift_.flush(out);
     } else {
         drift_.process(scratch_, 1.0, stretched_);

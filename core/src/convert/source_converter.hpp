@@ -61,6 +61,7 @@ private:
     DriftResampler drift_;
     std::vector<float> scratch_;
     std::vector<float> stretched_;
+    std::vector<float> mapped_;    // mapped before the stretch, when that side has fewer channels
     std::uint64_t fed_frames_ = 0;  // native frames since the stretch began
     bool fed_since_restart_ = false;
 };
