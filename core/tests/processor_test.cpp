@@ -212,8 +212,18 @@ TEST(Processor, PlacesAudioAtItsTimeWithSilenceAroundIt) {
         // Expected stretches of audio, in ms of the timeline.
         std::vector<std::pair<int, int>> audio_ms;
     };
+    // 10 ms chunks from `from` on, one of them stamped 3 ms early.
+    const auto with_one_early_stamp = [](std::chrono::milliseconds from, int count, int early) {
+        std::vector<Chunk> chunks;
+        for (int i = 0; i < count; ++i)
+            chunks.push_back({from + i * 10ms - (i == early ? 3ms : 0ms), 480});
+        return chunks;
+    };
     const std::vector<Case> cases = {
         {"starts 200 ms late", {{200ms, 4800}}, {{200, 300}}},
+        {"one stamp that comes early does not move the stretch",
+         with_one_early_stamp(40ms, 20, 3),
+         {{40, 240}}},
         {"a stall without a mark: silence until it resumes",
          {{0ms, 4800}, {300ms, 4800}},
          {{0, 100}, {300, 400}}},

@@ -396,7 +396,8 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
         // A late stamp not yet confirmed as a gap neither places nor steers.
         if (chunk.time && s.late_stamp_frames == 0) {
             if (s.settling)
-                settle_anchor(s, target - predicted, target - s.settle_first);
+                settle_anchor(s, target - predicted, target - s.settle_first,
+                              static_cast<double>(frames) * per_frame);
             else
                 follow_clock(s, lower_envelope(s, target - predicted),
                              static_cast<double>(frames) / rate);
@@ -432,7 +433,9 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     s.settling = chunk.time.has_value();
     s.settle_chunks = 1;
     s.settle_first = target;
-    s.settle_min = 0;
+    s.settle_says.assign(1, 0.0);
+    s.settle_last_span = 0;
+    s.settle_last_length = static_cast<double>(samples.size() / channels) * per_frame;
     s.envelope.clear();
     s.settle_applied = 0;
     s.settle_start = at;
@@ -440,7 +443,8 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     return append_converted(s, samples);
 }
 
-void Processor::settle_anchor(Source& s, double error_frames, double span_frames) {
+void Processor::settle_anchor(Source& s, double error_frames, double span_frames,
+                              double length_frames) {
     // The stretch's start follows the earliest of its first timestamps, for
     // as long as none of it has been written.
     Run& run = s.runs.back();
@@ -451,13 +455,26 @@ void Processor::settle_anchor(Source& s, double error_frames, double span_frames
     // Where this chunk says the stretch begins, against where it was put first.
     const double says = error_frames + static_cast<double>(s.settle_applied);
     ++s.settle_chunks;
-    s.settle_min = std::min(s.settle_min, says);
+    // A chunk stamped before the one before it could have ended came in the
+    // same hand-over: that one's stamp only says it was late, and it does not
+    // count towards the percentile below.
+    if (!s.settle_says.empty() && span_frames < s.settle_last_span + s.settle_last_length / 2)
+        s.settle_says.pop_back();
+    s.settle_says.push_back(says);
+    s.settle_last_span = span_frames;
+    s.settle_last_length = length_frames;
     // Chunks handed over together carry nearly one stamp: the settling lasts
     // until the stamps have moved on as well.
     if (s.settle_chunks >= SETTLE_CHUNKS &&
         span_frames >= SETTLE_SPAN_SECONDS * static_cast<double>(s.target_rate))
         s.settling = false;
-    const auto shift = static_cast<std::int64_t>(std::llround(s.settle_min));
+    // A low percentile rather than the least: one stamp that comes early
+    // (after a gap the first ones are uneven) must not move the stretch.
+    envelope_scratch_.assign(s.settle_says.begin(), s.settle_says.end());
+    const auto k = envelope_scratch_.begin() +
+                   static_cast<std::ptrdiff_t>(envelope_scratch_.size() / ENVELOPE_PERCENTILE_DIVISOR);
+    std::nth_element(envelope_scratch_.begin(), k, envelope_scratch_.end());
+    const auto shift = static_cast<std::int64_t>(std::llround(*k));
     const std::int64_t delta = shift - s.settle_applied;
     if (delta == 0)
         return;

@@ -136,7 +136,11 @@ private:
         bool settling = false;
         int settle_chunks = 0;
         double settle_first = 0;  // the first chunk's timestamp, in frames
-        double settle_min = 0;
+        // Where each chunk so far says the stretch begins, against where it
+        // was put first (frames).
+        std::vector<double> settle_says;
+        double settle_last_span = 0;    // the last chunk's stamp past the first one's
+        double settle_last_length = 0;  // and its length, both in frames
         std::int64_t settle_applied = 0;
         std::int64_t settle_start = 0;
         // The loop's recent errors, for their lower envelope: (stream
@@ -177,8 +181,9 @@ private:
     [[nodiscard]] Result<void> append_converted(Source& s, std::span<const float> samples);
     [[nodiscard]] Result<void> close_stretch(Source& s);
     void follow_clock(Source& s, double error_frames, double seconds);
-    // span_frames: how far this chunk's timestamp is past the stretch's first.
-    void settle_anchor(Source& s, double error_frames, double span_frames);
+    // span_frames: how far this chunk's timestamp is past the stretch's first;
+    // length_frames: how much of the timeline it fills.
+    void settle_anchor(Source& s, double error_frames, double span_frames, double length_frames);
     // A low percentile of the source's errors over the last ENVELOPE_SECONDS,
     // this one included.
     [[nodiscard]] double lower_envelope(Source& s, double error_frames);
