@@ -6,6 +6,13 @@
 # tests/pipe_feeder.py at that pace) has its beeps' wander against a steady
 # one-per-second over 40 s reported (goal: 2 ms). Every stem of a recording
 # must have the same length, and --duration 3 must give 3.00 s files.
+#
+# Wine stamps a packet with the time its 10 ms timer reads it, not with when
+# it was captured: each stream's stamps carry a constant wait of up to one
+# period that nothing in the audio interfaces shows (two streams of the very
+# same source have been traced 5 ms apart for a whole recording). So what is
+# asserted here is what that allows: the median offset within one period and
+# a bit, and the drift taken out (the beeps' slope against real time).
 # Assumes the Windows build exists (scripts/test.sh builds it first).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -59,18 +66,17 @@ a = [float(x) for x in open(sys.argv[1])]
 b = [float(x) for x in open(sys.argv[2])]
 d = [min((y - x for y in b), key=abs) for x in a] if a and b else []
 d = [x for x in d if abs(x) < 0.5]
-print("%d %.3f" % (len(d), max((abs(x) for x in d), default=99) * 1000))
+m = sorted(abs(x) for x in d)[len(d) // 2] if d else 99
+print("%d %.3f %.3f" % (len(d), max((abs(x) for x in d), default=99) * 1000, m * 1000))
 PY
 )"
-    read -r pairs ms <<<"$worst"
-    echo "same: $pairs beeps, worst offset between the stems $ms ms"
+    read -r pairs ms median <<<"$worst"
+    echo "same: $pairs beeps, worst offset between the stems $ms ms, median $median ms"
     [ "$pairs" -ge 5 ] || fail "same: only $pairs beeps in both stems"
-    # Reported, not asserted: wine stamps a packet when it is read rather
-    # than when it was captured, so the figure moves with the machine's load
-    # (0.4 ms quiet, several ms busy). The placement itself is asserted by the
-    # native tests and measured by bench_timeline.
     python3 -c "import sys; sys.exit(0 if $ms <= 1.0 else 1)" ||
         echo "same: note: offset $ms ms is above the 1 ms goal"
+    python3 -c "import sys; sys.exit(0 if $median <= 12.0 else 1)" ||
+        fail "same: median offset $median ms is more than wine's period allows"
 else
     fail "same: stems missing: $(ls -R "$WORK/same")"
 fi
@@ -119,18 +125,23 @@ import sys
 t = [float(x) for x in open(sys.argv[1])]
 # Each beep against its whole second after the first: what is left is wander.
 d = [x - t[0] - round(x - t[0]) for x in t] if t else []
-print("%d %.3f" % (len(d), (max(d) - min(d)) * 1000 if d else 99))
+# The slope through the beeps, as the median of the pairwise slopes, which a
+# stall now and then does not move: 400 ppm when nothing corrects the drift.
+s = sorted((d[j] - d[i]) / (t[j] - t[i]) for i in range(len(t)) for j in range(i + 5, len(t)))
+print("%d %.3f %.0f" % (len(d), (max(d) - min(d)) * 1000 if d else 99,
+                        s[len(s) // 2] * 1e6 if s else 9999))
 PY
 )"
-    read -r beeps ms <<<"$got"
-    echo "drift: $beeps beeps, wander $ms ms"
+    read -r beeps ms ppm <<<"$got"
+    echo "drift: $beeps beeps, wander $ms ms, slope $ppm ppm"
     [ "$beeps" -ge 30 ] || fail "drift: only $beeps beeps"
-    # Reported, not asserted: under wine the pipe's audio is stamped when it
-    # is read, the sound server now and then loses some of it, and a stall
-    # can outlast the write delay, so the figure moves with the machine's
-    # load (4 to 7 ms on a quiet machine, more when a stall hits).
+    # The wander is reported: under wine the pipe's audio is stamped when it
+    # is read, the sound server now and then stalls or loses some of it, and
+    # the figure moves with the machine's load.
     python3 -c "import sys; sys.exit(0 if $ms <= 2.0 else 1)" ||
         echo "drift: note: wander $ms ms is above the 2 ms goal"
+    python3 -c "import sys; sys.exit(0 if abs($ppm) <= 150 else 1)" ||
+        fail "drift: the beeps drift by $ppm ppm"
     len_loop="$(soxi -s "$session/loopback.wav")"
     len_mic="$(soxi -s "$session/mic.wav")"
     [ "$len_loop" = "$len_mic" ] || fail "drift: stems of $len_loop and $len_mic frames"
