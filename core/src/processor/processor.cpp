@@ -378,17 +378,25 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
     }
     const double resync =
         static_cast<double>(s.target_rate) * std::chrono::duration<double>(RESYNC_GAP).count();
-    // Late stamps are a gap once they have held RESYNC_CONFIRM of audio and
-    // still are: after a stall, chunks handed over together carry about one
-    // stamp, so theirs fall back at once.
+    // Late stamps are a gap once they have stopped falling for RESYNC_CONFIRM
+    // of audio: after a stall, chunks handed over together carry about one
+    // stamp, so theirs fall back by a chunk's length each, while after lost
+    // audio they stay where they are.
     bool gap = false;
     if (s.anchored && chunk.time && target - predicted > resync) {
         const double error = target - predicted;
-        s.late_stamp_max = s.late_stamp_frames == 0 ? error : std::max(s.late_stamp_max, error);
+        const double fall = std::max(static_cast<double>(frames) * per_frame / 2,
+                                     static_cast<double>(s.target_rate) *
+                                         std::chrono::duration<double>(RESYNC_BAND).count());
+        if (s.late_stamp_frames == 0 || error < s.late_stamp_min - fall) {
+            s.late_stamp_min = error;
+            s.late_stamp_flat = 0;
+        }
+        s.late_stamp_min = std::min(s.late_stamp_min, error);
         s.late_stamp_frames += frames;
-        gap = static_cast<double>(s.late_stamp_frames) >=
-                  static_cast<double>(rate) * std::chrono::duration<double>(RESYNC_CONFIRM).count() &&
-              error >= s.late_stamp_max - resync;
+        s.late_stamp_flat += frames;
+        gap = static_cast<double>(s.late_stamp_flat) >=
+              static_cast<double>(rate) * std::chrono::duration<double>(RESYNC_CONFIRM).count();
     } else {
         s.late_stamp_frames = 0;
     }
@@ -543,7 +551,11 @@ void Processor::follow_clock(Source& s, double error_frames, double seconds) {
     // which then moves slowly enough not to be heard.
     const double smoothing = std::min(1.0, seconds * 4 * w);
     s.smoothed_error += smoothing * (error - s.smoothed_error);
-    if (std::fabs(s.smoothed_error) < LOOP_ERROR_LIMIT) {
+    // While audio placed late is caught up, the error says nothing of the
+    // device's rate: learning it then would run the stream off the other way
+    // once it is back.
+    const bool catching_up = std::fabs(error_frames / s.target_rate) >= LOOP_ERROR_LIMIT;
+    if (!catching_up && std::fabs(s.smoothed_error) < LOOP_ERROR_LIMIT) {
         s.rate_error = std::clamp(s.rate_error + w * w * s.smoothed_error * seconds,
                                   -MAX_DRIFT_CORRECTION, MAX_DRIFT_CORRECTION);
     }

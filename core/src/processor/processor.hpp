@@ -38,12 +38,13 @@ inline constexpr std::chrono::milliseconds CYCLE_INTERVAL{5};
 // stretch of the timeline is written.
 inline constexpr std::chrono::milliseconds WRITE_DELAY{200};
 // Chunks this much later than where their source's audio has reached start a
-// new stretch after silence, once they hold RESYNC_CONFIRM of audio and stay
-// that late (late stamps that soon fall back are reads that came late, not a
-// gap); smaller differences are drift and jitter, and the rate correction
-// absorbs them.
+// new stretch after silence, once they have held RESYNC_CONFIRM of audio
+// without falling back by more than RESYNC_BAND or half a chunk (late stamps
+// that fall back are reads that came late, not a gap); smaller differences
+// are drift and jitter, and the rate correction absorbs them.
 inline constexpr std::chrono::milliseconds RESYNC_GAP{20};
 inline constexpr std::chrono::milliseconds RESYNC_CONFIRM{30};
+inline constexpr std::chrono::milliseconds RESYNC_BAND{2};
 
 struct SourceInput {
     std::shared_ptr<SampleBuffer> buffer;        // shared with the capture
@@ -160,10 +161,11 @@ private:
         std::vector<SampleChunk> taken;
         std::uint64_t late_frames = 0;
         std::uint64_t stale_frames = 0;
-        // Input frames of the chunks in a row that came RESYNC_GAP late, and
-        // the largest of their errors.
+        // Input frames of the chunks in a row that came RESYNC_GAP late, the
+        // least of their errors, and the frames since those stopped falling.
         std::uint64_t late_stamp_frames = 0;
-        double late_stamp_max = 0;
+        double late_stamp_min = 0;
+        std::uint64_t late_stamp_flat = 0;
         // Instructed stems: the open segment's first frame on the timeline,
         // once its first audio has arrived; then how far its file reaches.
         std::optional<std::int64_t> segment_start;
