@@ -359,6 +359,28 @@ TEST(Processor, FollowsADeviceClockThatRunsFastOrSlow) {
     }
 }
 
+TEST(Processor, AudioPlacedLateByAStallIsCaughtUpLateInARecordingToo) {
+    // 10 ms chunks stamped at their capture; what is captured during a stall
+    // at 20 s arrives when it ends, and is placed 100 ms late. A silent chunk
+    // at 55 s marks where the stream should be by then.
+    Rig rig(RecordingMode::StemsSilence, {{"stalled"}});
+    const auto stall = 20s;
+    const auto stall_end = stall + WRITE_DELAY + 100ms;
+    const auto marker = 55s;
+    auto next = 0ms;  // capture time of the next chunk
+    for (auto t = 10ms; t <= 57s; t += 10ms) {
+        for (; next + 10ms <= t && !(t > stall && t < stall_end); next += 10ms)
+            rig.push(0, constant(480 * 2, next == marker ? 0.0f : 0.25f), next);
+        rig.cycle_until(t);
+    }
+    const test::RecpartData d = test::read_recpart(rig.stop_and_receive().at(0));
+    std::size_t hole = 0;
+    for (std::size_t f = frames_of(marker - 1s); f < d.frames() && hole == 0; ++f)
+        if (std::fabs(d.samples[2 * f]) < 0.01f)
+            hole = f;
+    EXPECT_NEAR(static_cast<double>(hole), static_cast<double>(frames_of(marker)), 48 * 2);
+}
+
 TEST(Processor, ASourceReopenedInAnotherFormatIsConvertedFromIt) {
     Rig rig(RecordingMode::StemsSilence, {{"mic", 48000, 2, true}});
     rig.push(0, constant(frames_of(100ms) * 2, 0.5f), 0ms);

@@ -23,9 +23,12 @@ constexpr double LOOP_HZ_START = 0.3;
 constexpr double LOOP_HZ_SETTLED = 0.02;
 constexpr double LOOP_NARROWING_SECONDS = 5.0;
 constexpr double LOOP_DAMPING = 0.707;
-// Errors beyond this (seconds) are caught up at a bounded pace instead of in
-// proportion, and are not learnt as rate: late audio, not a faster clock.
+// Errors beyond this (seconds) are caught up at CATCH_UP_PACE instead of in
+// proportion, and are not learnt as rate: late audio, not a faster clock. The
+// pace does not narrow with the loop, so that audio placed 100 ms late by a
+// long stall is back in about 25 s however long the recording has run.
 constexpr double LOOP_ERROR_LIMIT = 0.005;
+constexpr double CATCH_UP_PACE = 0.004;
 // A timestamp is taken once audio has been captured, never before, and may
 // come late by milliseconds (a busy system, a driver that stamps packets as
 // they are read, a stream that hands over at once what it had queued). So a
@@ -559,7 +562,9 @@ void Processor::follow_clock(Source& s, double error_frames, double seconds) {
         s.rate_error = std::clamp(s.rate_error + w * w * s.smoothed_error * seconds,
                                   -MAX_DRIFT_CORRECTION, MAX_DRIFT_CORRECTION);
     }
-    s.drift = 1 + s.rate_error + 2 * LOOP_DAMPING * w * s.smoothed_error;
+    s.drift = 1 + s.rate_error +
+              (catching_up ? std::copysign(CATCH_UP_PACE, error)
+                           : 2 * LOOP_DAMPING * w * s.smoothed_error);
 }
 
 Result<void> Processor::append_converted(Source& s, std::span<const float> samples) {
