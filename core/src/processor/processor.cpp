@@ -33,13 +33,22 @@ constexpr double CATCH_UP_PACE = 0.004;
 // come late by milliseconds (a busy system, a driver that stamps packets as
 // they are read, a stream that hands over at once what it had queued). So a
 // stream is placed by the lower envelope of its timestamps: a new stretch by
-// the earliest its first chunks allow (about 150 ms of them, all in hand
-// before writing reaches it), and the loop by a low percentile of its errors
-// over the last ENVELOPE_SECONDS.
+// a low percentile of where its first chunks put it (about 150 ms of them,
+// all in hand before writing reaches it), and the loop by a low percentile
+// of its errors over the last ENVELOPE_SECONDS. Not the least: a stamp now
+// and then comes early too, and one must not move the stream.
 constexpr int SETTLE_CHUNKS = 16;
 constexpr double SETTLE_SPAN_SECONDS = 0.1;
 constexpr double ENVELOPE_SECONDS = 0.5;
 constexpr std::size_t ENVELOPE_PERCENTILE_DIVISOR = 10;  // the 10th percentile
+
+// That percentile of `values`, which it reorders.
+double low_percentile(std::vector<double>& values) {
+    const auto k =
+        values.begin() + static_cast<std::ptrdiff_t>(values.size() / ENVELOPE_PERCENTILE_DIVISOR);
+    std::nth_element(values.begin(), k, values.end());
+    return *k;
+}
 
 std::size_t block_len_of(const OutputFormat& f) {
     return static_cast<std::size_t>(f.channels) * std::max<std::uint32_t>(f.sample_rate / 200, 1);
@@ -391,11 +400,9 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
         const double fall = std::max(static_cast<double>(frames) * per_frame / 2,
                                      static_cast<double>(s.target_rate) *
                                          std::chrono::duration<double>(RESYNC_BAND).count());
-        if (s.late_stamp_frames == 0 || error < s.late_stamp_min - fall) {
-            s.late_stamp_min = error;
+        if (s.late_stamp_frames == 0 || error < s.late_stamp_min - fall)
             s.late_stamp_flat = 0;
-        }
-        s.late_stamp_min = std::min(s.late_stamp_min, error);
+        s.late_stamp_min = s.late_stamp_frames == 0 ? error : std::min(s.late_stamp_min, error);
         s.late_stamp_frames += frames;
         s.late_stamp_flat += frames;
         gap = static_cast<double>(s.late_stamp_flat) >=
@@ -456,8 +463,8 @@ Result<void> Processor::place(Source& s, const SampleChunk& chunk, std::chrono::
 
 void Processor::settle_anchor(Source& s, double error_frames, double span_frames,
                               double length_frames) {
-    // The stretch's start follows the earliest of its first timestamps, for
-    // as long as none of it has been written.
+    // The stretch's start follows where its first timestamps put it, for as
+    // long as none of it has been written.
     Run& run = s.runs.back();
     if (run.start != s.settle_start) {
         s.settling = false;
@@ -479,13 +486,8 @@ void Processor::settle_anchor(Source& s, double error_frames, double span_frames
     if (s.settle_chunks >= SETTLE_CHUNKS &&
         span_frames >= SETTLE_SPAN_SECONDS * static_cast<double>(s.target_rate))
         s.settling = false;
-    // A low percentile rather than the least: one stamp that comes early
-    // (after a gap the first ones are uneven) must not move the stretch.
     envelope_scratch_.assign(s.settle_says.begin(), s.settle_says.end());
-    const auto k = envelope_scratch_.begin() +
-                   static_cast<std::ptrdiff_t>(envelope_scratch_.size() / ENVELOPE_PERCENTILE_DIVISOR);
-    std::nth_element(envelope_scratch_.begin(), k, envelope_scratch_.end());
-    const auto shift = static_cast<std::int64_t>(std::llround(*k));
+    const auto shift = static_cast<std::int64_t>(std::llround(low_percentile(envelope_scratch_)));
     const std::int64_t delta = shift - s.settle_applied;
     if (delta == 0)
         return;
@@ -529,17 +531,12 @@ double Processor::lower_envelope(Source& s, double error_frames) {
     const bool narrowed = now > LOOP_HZ_START / LOOP_HZ_SETTLED * LOOP_NARROWING_SECONDS;
     if (narrowed && s.envelope.size() > 1 && now < s.envelope_at + ENVELOPE_SECONDS / 8)
         return s.envelope_value;
-    // A low percentile rather than the least: a stamp now and then comes
-    // early too, and one must not move the stream.
     envelope_scratch_.clear();
     for (const auto& [at, error] : s.envelope)
         envelope_scratch_.push_back(error);
-    const auto k = envelope_scratch_.begin() +
-                   static_cast<std::ptrdiff_t>(envelope_scratch_.size() / ENVELOPE_PERCENTILE_DIVISOR);
-    std::nth_element(envelope_scratch_.begin(), k, envelope_scratch_.end());
     s.envelope_at = now;
-    s.envelope_value = *k;
-    return *k;
+    s.envelope_value = low_percentile(envelope_scratch_);
+    return s.envelope_value;
 }
 
 void Processor::follow_clock(Source& s, double error_frames, double seconds) {
