@@ -45,7 +45,6 @@ std::pair<double, double> thread_user_system() {
     return {s(u.ru_utime), s(u.ru_stime)};
 }
 
-
 struct Source {
     std::string label;
     std::uint32_t rate;

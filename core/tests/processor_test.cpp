@@ -352,7 +352,7 @@ TEST(Processor, FollowsADeviceClockThatRunsFastOrSlow) {
         const test::RecpartData d = test::read_recpart(rig.stop_and_receive().at(0));
         const auto span = audio_span(d);
         ASSERT_TRUE(span);
-        EXPECT_LT(span->first, 48u) << "where it began, by the earliest of its first stamps";
+        EXPECT_LT(span->first, 48u) << "where it began, by the lower envelope of its first stamps";
         // No frame dropped or repeated: the audio fills the timeline, give
         // or take the last chunk's flight.
         EXPECT_NEAR(static_cast<double>(span->second), static_cast<double>(d.frames()), 48 * 12);

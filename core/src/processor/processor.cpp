@@ -476,7 +476,7 @@ void Processor::settle_anchor(Source& s, double error_frames, double span_frames
     // A chunk stamped before the one before it could have ended came in the
     // same hand-over: that one's stamp only says it was late, and it does not
     // count towards the percentile below.
-    if (!s.settle_says.empty() && span_frames < s.settle_last_span + s.settle_last_length / 2)
+    if (span_frames < s.settle_last_span + s.settle_last_length / 2)
         s.settle_says.pop_back();
     s.settle_says.push_back(says);
     s.settle_last_span = span_frames;

@@ -8,11 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <utility>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "audio_buf/sample_buffer.hpp"
@@ -131,9 +131,9 @@ private:
         // long it has been learning.
         double rate_error = 0;
         double smoothed_error = 0;
-        // The first chunks of a stretch, whose earliest timestamp places it,
-        // and where that put the run (once writing moves it, the loop takes
-        // over).
+        // The first chunks of a stretch, a low percentile of whose timestamps
+        // places it, and where that put the run (once writing moves it, the
+        // loop takes over).
         bool settling = false;
         int settle_chunks = 0;
         double settle_first = 0;  // the first chunk's timestamp, in frames
